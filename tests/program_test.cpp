@@ -1,0 +1,211 @@
+// The whole program on the simulated converter, run as a process: bytes in,
+// bytes on the simulated wire (its standard output), the driver calls it
+// made, its messages and its exit status.
+//
+//   program_tests --program=PATH [--launcher=WORD] [--windows]
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "program_runner.h"
+
+namespace {
+
+using namespace std::string_literals;
+
+std::vector<std::string> programCommand;  // launcher words, then the program
+bool programIsWindows = false;
+
+const char kExample[] = "AB\nQ\x1b\nZZ\n";
+const char kExampleWire[] = "AB\nQ\x1b\n";
+
+class Program : public ::testing::Test {
+protected:
+    void SetUp() override { folder_ = makeScratchFolder(); }
+    void TearDown() override { std::filesystem::remove_all(folder_); }
+
+    ProgramRun run(const std::string& bytes, const std::string& fail = "",
+                   std::vector<std::string> arguments = {})
+    {
+        ProgramInput input;
+        input.bytes = bytes;
+        input.arguments = std::move(arguments);
+        input.environment.push_back("LINE_TRANSMITTER_SIM_TRACE=" + tracePathForProgram());
+        input.environment.push_back("LINE_TRANSMITTER_SIM_FAIL=" + fail);
+        return runProgram(programCommand, input);
+    }
+
+    // The driver calls, one per line, as the simulated converter traced them.
+    std::string trace() const { return readFile(tracePath()); }
+
+    std::string tracePath() const { return folder_ + "/trace"; }
+    std::string tracePathForProgram() const
+    {
+        return programIsWindows ? "Z:" + tracePath() : tracePath();
+    }
+    std::string folder_;
+};
+
+const char kFullTrace[] =
+    "FT_Open 0\nFT_SetBaudRate 19200\nFT_SetDataCharacteristics 7 0 2\n";
+
+TEST_F(Program, SendsLinesUpToTheFirstEscapeLineAndStaysSilent)
+{
+    ProgramRun result = run(kExample);
+    EXPECT_EQ(result.output, kExampleWire);
+    EXPECT_EQ(result.errors, "");
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(trace(), std::string(kFullTrace) + "FT_Write 3\nFT_Write 3\nFT_Close\n");
+}
+
+TEST_F(Program, IgnoresItsArguments)
+{
+    ProgramRun result = run(kExample, "", {"--help", "-v", "/dev/ttyUSB1"});
+    EXPECT_EQ(result.output, kExampleWire);
+    EXPECT_EQ(result.errors, "");
+    EXPECT_EQ(result.exitStatus, 0);
+}
+
+TEST_F(Program, TheWireCarriesSevenDataBits)
+{
+    ProgramRun result = run("\xC1\xFF\x80z\n");
+    EXPECT_EQ(result.output, "A\x7F\0z\n"s);
+    EXPECT_EQ(result.exitStatus, 0);
+}
+
+TEST_F(Program, EndOfInputEndsTheRunCleanly)
+{
+    ProgramRun empty = run("");
+    EXPECT_EQ(empty.output, "");
+    EXPECT_EQ(empty.errors, "");
+    EXPECT_EQ(empty.exitStatus, 0);
+    EXPECT_EQ(trace(), std::string(kFullTrace) + "FT_Close\n");
+
+    ProgramRun unterminated = run("one\ntwo");
+    EXPECT_EQ(unterminated.output, "one\ntwo\n");
+    EXPECT_EQ(unterminated.errors, "");
+    EXPECT_EQ(unterminated.exitStatus, 0);
+}
+
+TEST_F(Program, SendsLongLinesWhole)
+{
+    std::string line;
+    for (int i = 0; i < 2500; ++i) {
+        line += static_cast<char>('a' + i % 26);
+    }
+    ProgramRun result = run(line + "\n" + line + "\x1b\nnever\n");
+    EXPECT_EQ(result.output, line + "\n" + line + "\x1b\n");
+    EXPECT_EQ(result.exitStatus, 0);
+}
+
+TEST_F(Program, ContinuesShortWritesWithTheRest)
+{
+    ProgramRun result = run(kExample, "FT_Write:1:short");
+    EXPECT_EQ(result.output, kExampleWire);
+    EXPECT_EQ(result.errors, "");
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(trace(),
+              std::string(kFullTrace) + "FT_Write 3\nFT_Write 1\nFT_Write 3\nFT_Close\n");
+}
+
+TEST_F(Program, NoConverterIsReportedWithoutTouchingTheInput)
+{
+    ProgramRun result = run(kExample, "FT_Open");
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(result.output, "");
+    EXPECT_EQ(result.inputLeftAt, 0) << "standard input must stay unread";
+    EXPECT_EQ(result.errors,
+              "line-transmitter: cannot open converter 0 (FT_DEVICE_NOT_FOUND): "
+              "is the converter plugged in, and its driver installed?\n");
+    EXPECT_EQ(trace(), "FT_Open 0\n");
+}
+
+TEST_F(Program, AFailedSettingClosesTheConverterAndSendsNothing)
+{
+    ProgramRun baud = run(kExample, "FT_SetBaudRate");
+    EXPECT_EQ(baud.exitStatus, 1);
+    EXPECT_EQ(baud.output, "");
+    EXPECT_EQ(baud.inputLeftAt, 0);
+    EXPECT_NE(baud.errors.find("line-transmitter: cannot set converter 0 to 19200 baud"),
+              std::string::npos) << baud.errors;
+    EXPECT_NE(baud.errors.find("(FT_IO_ERROR)"), std::string::npos) << baud.errors;
+    EXPECT_EQ(trace(), "FT_Open 0\nFT_SetBaudRate 19200\nFT_Close\n");
+
+    std::filesystem::remove(tracePath());
+    ProgramRun framing = run(kExample, "FT_SetDataCharacteristics");
+    EXPECT_EQ(framing.exitStatus, 1);
+    EXPECT_EQ(framing.output, "");
+    EXPECT_NE(framing.errors.find("7 data bits, even parity, 1 stop bit"), std::string::npos)
+        << framing.errors;
+    EXPECT_EQ(trace(), std::string(kFullTrace) + "FT_Close\n");
+}
+
+TEST_F(Program, AFailedWriteStopsTheRunAndSaysHowFarItGot)
+{
+    ProgramRun result = run("one\ntwo\nthree\n", "FT_Write:2");
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(result.output, "one\n");
+    EXPECT_EQ(result.errors,
+              "line-transmitter: sending to converter 0 failed after 1 line went out whole; "
+              "nothing from line 2 on is sure to have arrived (FT_IO_ERROR): check that the "
+              "converter is still plugged in and the cable is sound\n");
+    EXPECT_EQ(trace(), std::string(kFullTrace) + "FT_Write 4\nFT_Write 4\nFT_Close\n");
+}
+
+TEST_F(Program, AReadErrorIsReported)
+{
+    ProgramInput input;
+    input.inputPath = "/";  // reading a folder fails
+    ProgramRun result = runProgram(programCommand, input);
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(result.output, "");
+    EXPECT_NE(result.errors.find("line-transmitter: reading standard input failed"),
+              std::string::npos) << result.errors;
+}
+
+TEST_F(Program, AFailedCloseIsReported)
+{
+    ProgramRun result = run(kExample, "FT_Close");
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(result.output, kExampleWire);
+    EXPECT_NE(result.errors.find("line-transmitter: closing converter 0 failed"),
+              std::string::npos) << result.errors;
+}
+
+TEST_F(Program, EndOfLineFollowsThePlatformsTextMode)
+{
+    ProgramRun result = run("AB\r\nQ\x1b\r\n");
+    EXPECT_EQ(result.exitStatus, 0);
+    if (programIsWindows) {
+        EXPECT_EQ(result.output, "AB\nQ\x1b\n");
+    } else {
+        EXPECT_EQ(result.output, "AB\r\nQ\x1b\r\n");
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    ::testing::InitGoogleTest(&argc, argv);
+    std::string program;
+    for (int i = 1; i < argc; ++i) {
+        std::string argument = argv[i];
+        if (argument.rfind("--launcher=", 0) == 0) {
+            programCommand.push_back(argument.substr(std::strlen("--launcher=")));
+        } else if (argument.rfind("--program=", 0) == 0) {
+            program = argument.substr(std::strlen("--program="));
+        } else if (argument == "--windows") {
+            programIsWindows = true;
+        }
+    }
+    if (program.empty()) {
+        std::fprintf(stderr, "usage: %s --program=PATH [--launcher=WORD] [--windows]\n", argv[0]);
+        return 2;
+    }
+    programCommand.push_back(program);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,51 @@
+#include "recording_driver.h"
+
+namespace {
+RecordingDriver driver;
+int handleTarget;
+}  // namespace
+
+RecordingDriver& recordingDriver() { return driver; }
+void resetRecordingDriver() { driver = RecordingDriver(); }
+FT_HANDLE recordingHandle() { return &handleTarget; }
+
+extern "C" {
+
+FT_STATUS FT_API FT_Open(int, FT_HANDLE* handle)
+{
+    *handle = recordingHandle();
+    return FT_OK;
+}
+
+FT_STATUS FT_API FT_SetBaudRate(FT_HANDLE, uint32_t) { return FT_OK; }
+
+FT_STATUS FT_API FT_SetDataCharacteristics(FT_HANDLE, uint8_t, uint8_t, uint8_t) { return FT_OK; }
+
+FT_STATUS FT_API FT_Write(FT_HANDLE handle, void* buffer, uint32_t bytesToWrite,
+                          uint32_t* bytesWritten)
+{
+    *bytesWritten = 0;
+    if (handle != recordingHandle()) {
+        return FT_INVALID_HANDLE;
+    }
+    const char* bytes = static_cast<const char*>(buffer);
+    driver.writes.emplace_back(bytes, bytesToWrite);
+    std::size_t number = driver.writes.size();
+    if (number == driver.failingWrite) {
+        return driver.failingStatus;
+    }
+    if (number == driver.stalledWrite) {
+        return FT_OK;
+    }
+    uint32_t accepted = bytesToWrite;
+    if (driver.acceptAtMost != 0 && accepted > driver.acceptAtMost) {
+        accepted = static_cast<uint32_t>(driver.acceptAtMost);
+    }
+    driver.wire.append(bytes, accepted);
+    *bytesWritten = accepted;
+    return FT_OK;
+}
+
+FT_STATUS FT_API FT_Close(FT_HANDLE) { return FT_OK; }
+
+}  // extern "C"
