@@ -1,0 +1,78 @@
+// Which port is converter i, on small sysfs trees made for the test.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "converter_discovery.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class ConverterDiscovery : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        root_ = fs::path(::testing::TempDir()) / ("discovery-" + std::to_string(::getpid()));
+        fs::remove_all(root_);
+        fs::create_directories(root_ / "sys");
+    }
+    void TearDown() override { fs::remove_all(root_); }
+
+    void addFtdiEntry(const std::string& name)
+    {
+        fs::path folder = root_ / "sys/bus/usb-serial/drivers/ftdi_sio";
+        fs::create_directories(folder);
+        std::ofstream(folder / name).put('\n');
+    }
+    void addOtherDriverEntry(const std::string& driver, const std::string& name)
+    {
+        fs::path folder = root_ / "sys/bus/usb-serial/drivers" / driver;
+        fs::create_directories(folder);
+        std::ofstream(folder / name).put('\n');
+    }
+
+    std::string pathOf(int index) const
+    {
+        return converterPath((root_ / "sys").string(), "/dev", index);
+    }
+
+    fs::path root_;
+};
+
+TEST_F(ConverterDiscovery, NoFtdiDriverMeansNoConverter)
+{
+    EXPECT_EQ(pathOf(0), "");
+    addOtherDriverEntry("pl2303", "ttyUSB0");
+    EXPECT_EQ(pathOf(0), "") << "a port of another driver is never a converter";
+}
+
+TEST_F(ConverterDiscovery, OrdersPortsByNumberNotByName)
+{
+    for (const char* name : {"ttyUSB10", "ttyUSB2", "ttyUSB7"}) {
+        addFtdiEntry(name);
+    }
+    addOtherDriverEntry("pl2303", "ttyUSB0");
+    EXPECT_EQ(pathOf(0), "/dev/ttyUSB2");
+    EXPECT_EQ(pathOf(1), "/dev/ttyUSB7");
+    EXPECT_EQ(pathOf(2), "/dev/ttyUSB10");
+    EXPECT_EQ(pathOf(3), "");
+    EXPECT_EQ(pathOf(-1), "");
+}
+
+TEST_F(ConverterDiscovery, IgnoresEntriesThatAreNotPorts)
+{
+    for (const char* name : {"bind", "unbind", "new_id", "module", "ttyUSB", "ttyUSBx",
+                             "ttyUSB3a", "ttyS0", "1-1:1.0"}) {
+        addFtdiEntry(name);
+    }
+    EXPECT_EQ(pathOf(0), "");
+    addFtdiEntry("ttyUSB4");
+    EXPECT_EQ(pathOf(0), "/dev/ttyUSB4");
+    EXPECT_EQ(converterPath((root_ / "sys").string(), "/elsewhere/dev", 0),
+              "/elsewhere/dev/ttyUSB4");
+}
+
+}  // namespace

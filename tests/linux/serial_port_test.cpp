@@ -1,0 +1,222 @@
+// The kernel serial driver on a pseudo-terminal: the driver opens the far
+// end as it would /dev/ttyUSB<n>; the test reads and checks at the near end.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <sys/file.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "ftd2xx.h"
+#include "kernel_serial_driver.h"
+#include "serial_port.h"
+
+namespace {
+
+class PseudoTerminalPort : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        nearEnd_ = posix_openpt(O_RDWR | O_NOCTTY);
+        ASSERT_GE(nearEnd_, 0);
+        ASSERT_EQ(grantpt(nearEnd_), 0);
+        ASSERT_EQ(unlockpt(nearEnd_), 0);
+        farEndPath_ = ptsname(nearEnd_);
+    }
+    void TearDown() override
+    {
+        if (handle_ != nullptr) {
+            FT_Close(handle_);
+        }
+        if (nearEnd_ >= 0) {
+            close(nearEnd_);
+        }
+    }
+
+    void open()
+    {
+        ASSERT_EQ(openConverterAt(farEndPath_.c_str(), &handle_), FT_OK);
+    }
+
+    FT_STATUS write(std::string bytes)
+    {
+        uint32_t written = 0;
+        FT_STATUS status = FT_Write(handle_, &bytes[0], static_cast<uint32_t>(bytes.size()),
+                                    &written);
+        lastWritten_ = written;
+        return status;
+    }
+
+    // What has arrived at the near end, waiting briefly for it.
+    std::string received()
+    {
+        std::string bytes;
+        pollfd ready = {nearEnd_, POLLIN, 0};
+        while (poll(&ready, 1, 200) > 0 && (ready.revents & POLLIN)) {
+            char chunk[4096];
+            ssize_t count = read(nearEnd_, chunk, sizeof chunk);
+            if (count <= 0) {
+                break;
+            }
+            bytes.append(chunk, static_cast<std::size_t>(count));
+        }
+        return bytes;
+    }
+
+    termios portSettings() const
+    {
+        termios settings{};
+        EXPECT_EQ(tcgetattr(nearEnd_, &settings), 0);
+        return settings;
+    }
+
+    int nearEnd_ = -1;
+    std::string farEndPath_;
+    FT_HANDLE handle_ = nullptr;
+    uint32_t lastWritten_ = 0;
+};
+
+TEST_F(PseudoTerminalPort, OpensRawWithoutFlowControl)
+{
+    open();
+    termios settings = portSettings();
+    EXPECT_FALSE(settings.c_oflag & OPOST) << "a line feed would leave as CR LF";
+    EXPECT_FALSE(settings.c_lflag & (ICANON | ECHO | ISIG));
+    EXPECT_FALSE(settings.c_iflag & (IXON | IXOFF | ICRNL));
+    EXPECT_FALSE(settings.c_cflag & CRTSCTS);
+    EXPECT_TRUE(settings.c_cflag & CLOCAL);
+    EXPECT_TRUE(settings.c_cflag & CREAD);
+}
+
+TEST_F(PseudoTerminalPort, SendsBytesExactlyAsWritten)
+{
+    open();
+    ASSERT_EQ(FT_SetBaudRate(handle_, 19200), FT_OK);
+    ASSERT_EQ(FT_SetDataCharacteristics(handle_, FT_BITS_7, FT_STOP_BITS_1, FT_PARITY_EVEN),
+              FT_OK);
+    std::string line = std::string("AB\nQ\x1b\r\x03\x11\x13", 9) + "\n";
+    EXPECT_EQ(write(line), FT_OK);
+    EXPECT_EQ(lastWritten_, line.size());
+    EXPECT_EQ(received(), line);
+}
+
+TEST_F(PseudoTerminalPort, SetsTheSpeedAndRefusesUnknownOnes)
+{
+    open();
+    EXPECT_EQ(FT_SetBaudRate(handle_, 19200), FT_OK);
+    termios settings = portSettings();
+    EXPECT_EQ(cfgetospeed(&settings), static_cast<speed_t>(B19200));
+    EXPECT_EQ(cfgetispeed(&settings), static_cast<speed_t>(B19200));
+
+    EXPECT_EQ(FT_SetBaudRate(handle_, 19201), FT_INVALID_BAUD_RATE);
+    EXPECT_EQ(FT_SetBaudRate(handle_, 0), FT_INVALID_BAUD_RATE);
+    settings = portSettings();
+    EXPECT_EQ(cfgetospeed(&settings), static_cast<speed_t>(B19200)) << "unchanged";
+    for (uint32_t rate : {300u, 9600u, 115200u, 921600u}) {
+        EXPECT_EQ(FT_SetBaudRate(handle_, rate), FT_OK) << rate;
+    }
+}
+
+TEST_F(PseudoTerminalPort, RefusesInvalidFraming)
+{
+    open();
+    EXPECT_EQ(FT_SetDataCharacteristics(handle_, 6, FT_STOP_BITS_1, FT_PARITY_EVEN),
+              FT_INVALID_PARAMETER);
+    EXPECT_EQ(FT_SetDataCharacteristics(handle_, FT_BITS_7, 1, FT_PARITY_EVEN),
+              FT_INVALID_PARAMETER);
+    EXPECT_EQ(FT_SetDataCharacteristics(handle_, FT_BITS_7, FT_STOP_BITS_1, 3),
+              FT_INVALID_PARAMETER);
+}
+
+TEST_F(PseudoTerminalPort, IsHeldByOneProgramAtATime)
+{
+    // Another program holds the port: ours must not share it.
+    int other = ::open(farEndPath_.c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(other, 0);
+    ASSERT_EQ(flock(other, LOCK_EX | LOCK_NB), 0);
+    EXPECT_EQ(openConverterAt(farEndPath_.c_str(), &handle_), FT_DEVICE_NOT_OPENED);
+    handle_ = nullptr;
+    close(other);
+
+    // Ours holds it: another program's lock fails.
+    open();
+    other = ::open(farEndPath_.c_str(), O_RDWR | O_NOCTTY);
+    if (other >= 0) {  // as root TIOCEXCL lets the open through; the lock does not
+        EXPECT_NE(flock(other, LOCK_EX | LOCK_NB), 0);
+        close(other);
+    }
+}
+
+TEST_F(PseudoTerminalPort, AbsentPortIsNotFound)
+{
+    EXPECT_EQ(openConverterAt("/dev/ttyUSB-no-such-port", &handle_), FT_DEVICE_NOT_FOUND);
+    handle_ = nullptr;
+}
+
+TEST_F(PseudoTerminalPort, AWriteToAVanishedLineFails)
+{
+    open();
+    close(nearEnd_);  // as when the converter is unplugged
+    nearEnd_ = -1;
+    EXPECT_EQ(write("lost\n"), FT_IO_ERROR);
+}
+
+TEST_F(PseudoTerminalPort, CloseDeliversEverythingWrittenFirst)
+{
+    open();
+    std::string bytes;
+    for (int i = 0; i < 3000; ++i) {
+        bytes += static_cast<char>('a' + i % 26);
+    }
+    ASSERT_EQ(write(bytes), FT_OK);
+    EXPECT_EQ(FT_Close(handle_), FT_OK);
+    handle_ = nullptr;
+    EXPECT_EQ(received(), bytes);
+}
+
+TEST_F(PseudoTerminalPort, CallsOnAClosedHandleAreRefused)
+{
+    open();
+    FT_HANDLE closed = handle_;
+    ASSERT_EQ(FT_Close(handle_), FT_OK);
+    handle_ = nullptr;
+    EXPECT_EQ(FT_Close(closed), FT_INVALID_HANDLE);
+    EXPECT_EQ(FT_SetBaudRate(closed, 19200), FT_INVALID_HANDLE);
+    char byte = 'x';
+    uint32_t written = 7;
+    EXPECT_EQ(FT_Write(closed, &byte, 1, &written), FT_INVALID_HANDLE);
+    EXPECT_EQ(written, 0u);
+}
+
+TEST(LineFraming, BuildsTheTerminalSettingsAsked)
+{
+    termios settings{};
+    settings.c_cflag = CS8 | CREAD | CLOCAL;
+    ASSERT_TRUE(setFraming(&settings, FT_BITS_7, FT_STOP_BITS_1, FT_PARITY_EVEN));
+    EXPECT_EQ(settings.c_cflag & CSIZE, static_cast<tcflag_t>(CS7));
+    EXPECT_TRUE(settings.c_cflag & PARENB);
+    EXPECT_FALSE(settings.c_cflag & PARODD);
+    EXPECT_FALSE(settings.c_cflag & CSTOPB);
+    EXPECT_TRUE(settings.c_cflag & CLOCAL) << "other flags stay";
+
+    ASSERT_TRUE(setFraming(&settings, FT_BITS_8, FT_STOP_BITS_2, FT_PARITY_ODD));
+    EXPECT_EQ(settings.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+    EXPECT_TRUE(settings.c_cflag & PARENB);
+    EXPECT_TRUE(settings.c_cflag & PARODD);
+    EXPECT_TRUE(settings.c_cflag & CSTOPB);
+
+    ASSERT_TRUE(setFraming(&settings, FT_BITS_8, FT_STOP_BITS_1, FT_PARITY_NONE));
+    EXPECT_FALSE(settings.c_cflag & (PARENB | PARODD | CSTOPB));
+
+    termios before = settings;
+    EXPECT_FALSE(setFraming(&settings, 9, FT_STOP_BITS_1, FT_PARITY_NONE));
+    EXPECT_FALSE(setFraming(&settings, FT_BITS_7, 1, FT_PARITY_NONE));
+    EXPECT_FALSE(setFraming(&settings, FT_BITS_7, FT_STOP_BITS_1, 4));
+    EXPECT_EQ(settings.c_cflag, before.c_cflag) << "nothing changes on a refusal";
+}
+
+}  // namespace
