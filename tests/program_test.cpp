@@ -2,7 +2,12 @@
 // bytes on the simulated wire (its standard output), the driver calls it
 // made, its messages and its exit status.
 //
-//   program_tests --program=PATH [--launcher=WORD] [--windows]
+//   program_tests --program=PATH [--launcher=WORD] [--windows] [--loads-library]
+//
+// --windows: the program is a Windows build, run under the launcher (Wine).
+// --loads-library: the program loads the simulated converter as the vendor's
+// library at run time (FTD2XX.dll beside it, or libftd2xx.so on the library
+// path), so it can be run without it too.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -18,6 +23,7 @@ using namespace std::string_literals;
 
 std::vector<std::string> programCommand;  // launcher words, then the program
 bool programIsWindows = false;
+bool programLoadsLibrary = false;
 
 const char kExample[] = "AB\nQ\x1b\nZZ\n";
 const char kExampleWire[] = "AB\nQ\x1b\n";
@@ -186,6 +192,39 @@ TEST_F(Program, EndOfLineFollowsThePlatformsTextMode)
     }
 }
 
+TEST_F(Program, CtrlZEndsInputOnWindows)
+{
+    if (!programIsWindows) {
+        GTEST_SKIP() << "only the Windows C runtime ends text input at Ctrl-Z";
+    }
+    ProgramRun result = run("AB\r\nCD\x1a" "EF\r\nGH\r\n");
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.output, "AB\nCD\n");
+    EXPECT_EQ(result.errors, "");
+}
+
+TEST_F(Program, AMissingVendorLibraryIsReported)
+{
+    if (!programLoadsLibrary) {
+        GTEST_SKIP() << "this build does not load the vendor's library";
+    }
+    // A copy of the program alone in a folder, with no library path.
+    std::filesystem::path alone = std::filesystem::path(folder_) /
+                                  std::filesystem::path(programCommand.back()).filename();
+    std::filesystem::copy_file(programCommand.back(), alone);
+    std::vector<std::string> command = programCommand;
+    command.back() = alone.string();
+    ProgramInput input;
+    input.bytes = kExample;
+    input.environment.push_back("LD_LIBRARY_PATH=");
+    ProgramRun result = runProgram(command, input);
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(result.output, "");
+    EXPECT_EQ(result.errors,
+              "line-transmitter: cannot open converter 0 (FT_DEVICE_NOT_FOUND): "
+              "is the converter plugged in, and its driver installed?\n");
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -200,6 +239,8 @@ int main(int argc, char** argv)
             program = argument.substr(std::strlen("--program="));
         } else if (argument == "--windows") {
             programIsWindows = true;
+        } else if (argument == "--loads-library") {
+            programLoadsLibrary = true;
         }
     }
     if (program.empty()) {

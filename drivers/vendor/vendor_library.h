@@ -1,0 +1,12 @@
+// Finding the vendor's D2XX library and its functions at run time, so the
+// program starts, and can say what is wrong, where the library is missing.
+#ifndef LINE_TRANSMITTER_VENDOR_LIBRARY_H
+#define LINE_TRANSMITTER_VENDOR_LIBRARY_H
+
+// The loaded library, or nullptr when it cannot be loaded.
+void* loadVendorLibrary();
+
+// The address of one of its functions, or nullptr.
+void* findVendorFunction(void* library, const char* name);
+
+#endif
