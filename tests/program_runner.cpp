@@ -55,6 +55,9 @@ ProgramRun runProgram(const std::vector<std::string>& command, const ProgramInpu
             dup2(errorsFd, 2) < 0) {
             _exit(126);
         }
+        if (!input.workingFolder.empty() && chdir(input.workingFolder.c_str()) != 0) {
+            _exit(126);
+        }
         for (const std::string& setting : input.environment) {
             putenv(const_cast<char*>(setting.c_str()));
         }

@@ -18,6 +18,7 @@ struct ProgramInput {
     std::string inputPath;                     // or a path to open as standard input
     std::vector<std::string> arguments;
     std::vector<std::string> environment;      // NAME=VALUE, added to ours
+    std::string workingFolder;                 // "" for ours
 };
 
 // command: the launcher words (if any) and the program's path.

@@ -25,6 +25,19 @@ std::vector<std::string> programCommand;  // launcher words, then the program
 bool programIsWindows = false;
 bool programLoadsLibrary = false;
 
+// A Windows program's messages end in CR LF, as its text mode has it.
+ProgramRun withUnixLineEnds(ProgramRun run)
+{
+    if (programIsWindows) {
+        std::string& errors = run.errors;
+        for (std::size_t at = errors.find("\r\n"); at != std::string::npos;
+             at = errors.find("\r\n", at)) {
+            errors.erase(at, 1);
+        }
+    }
+    return run;
+}
+
 const char kExample[] = "AB\nQ\x1b\nZZ\n";
 const char kExampleWire[] = "AB\nQ\x1b\n";
 
@@ -41,7 +54,7 @@ protected:
         input.arguments = std::move(arguments);
         input.environment.push_back("LINE_TRANSMITTER_SIM_TRACE=" + tracePathForProgram());
         input.environment.push_back("LINE_TRANSMITTER_SIM_FAIL=" + fail);
-        return runProgram(programCommand, input);
+        return withUnixLineEnds(runProgram(programCommand, input));
     }
 
     // The driver calls, one per line, as the simulated converter traced them.
@@ -165,7 +178,7 @@ TEST_F(Program, AReadErrorIsReported)
 {
     ProgramInput input;
     input.inputPath = "/";  // reading a folder fails
-    ProgramRun result = runProgram(programCommand, input);
+    ProgramRun result = withUnixLineEnds(runProgram(programCommand, input));
     EXPECT_EQ(result.exitStatus, 1);
     EXPECT_EQ(result.output, "");
     EXPECT_NE(result.errors.find("line-transmitter: reading standard input failed"),
@@ -208,7 +221,8 @@ TEST_F(Program, AMissingVendorLibraryIsReported)
     if (!programLoadsLibrary) {
         GTEST_SKIP() << "this build does not load the vendor's library";
     }
-    // A copy of the program alone in a folder, with no library path.
+    // A copy of the program alone in a folder, with no library path, run
+    // from the folder that holds the library: that must not be searched.
     std::filesystem::path alone = std::filesystem::path(folder_) /
                                   std::filesystem::path(programCommand.back()).filename();
     std::filesystem::copy_file(programCommand.back(), alone);
@@ -217,7 +231,8 @@ TEST_F(Program, AMissingVendorLibraryIsReported)
     ProgramInput input;
     input.bytes = kExample;
     input.environment.push_back("LD_LIBRARY_PATH=");
-    ProgramRun result = runProgram(command, input);
+    input.workingFolder = std::filesystem::path(programCommand.back()).parent_path().string();
+    ProgramRun result = withUnixLineEnds(runProgram(command, input));
     EXPECT_EQ(result.exitStatus, 1);
     EXPECT_EQ(result.output, "");
     EXPECT_EQ(result.errors,

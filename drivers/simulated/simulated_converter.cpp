@@ -31,7 +31,7 @@ void trace(const char* format, ...)
     if (path == nullptr || *path == '\0') {
         return;
     }
-    FILE* file = fopen(path, "a");
+    FILE* file = fopen(path, "ab");  // the same bytes on every platform
     if (file == nullptr) {
         return;
     }

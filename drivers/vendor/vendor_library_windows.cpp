@@ -6,7 +6,10 @@ void* loadVendorLibrary()
 {
     // No dialog box for a missing DLL: the program reports it itself.
     UINT previous = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
-    HMODULE library = LoadLibraryA("FTD2XX.dll");
+    // Only beside the exe or where the vendor's driver installs it (System32),
+    // never the current folder, where anyone could have put an FTD2XX.dll.
+    HMODULE library = LoadLibraryExA(
+        "FTD2XX.dll", nullptr, LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
     SetErrorMode(previous);
     return reinterpret_cast<void*>(library);
 }
