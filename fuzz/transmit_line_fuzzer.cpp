@@ -1,0 +1,224 @@
+// Feeds arbitrary bytes to the whole program's standard input through a
+// recording driver, and checks every write against a model of what the
+// wire must carry, written here from the rules rather than from the code:
+//
+//   for each line (up to a line feed, or the end of input): its bytes
+//   before its first NUL, then 0x0A; the run stops after the first line
+//   whose sent bytes hold ESC, or at the end of input.
+//
+// The first three input bytes choose a driver fault; the rest is stdin.
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <string>
+
+#include "ftd2xx.h"
+
+int lineTransmitterMain(int argc, char** argv);  // the program's main
+
+namespace {
+
+enum Fault : uint8_t {
+    kNoFault, kFailingWrite, kShortWrites, kStalledWrite,
+    kFailingOpen, kFailingBaudRate, kFailingFraming, kFailingClose, kFaultKinds
+};
+
+FILE* fuzzerLog = stderr;  // the real one, also while the program's is redirected
+
+void check(bool condition, const char* what)
+{
+    if (!condition) {
+        fprintf(fuzzerLog, "model violated: %s\n", what);
+        fflush(fuzzerLog);
+        abort();
+    }
+}
+
+struct Recorder {
+    Fault fault;
+    uint32_t faultyWrite;   // 1-based write the fault starts at
+    uint32_t shortCap;      // bytes a short write takes at most
+    FT_STATUS failStatus;
+
+    std::string expected;   // the model's wire
+    std::string calls;      // one letter per call, in order
+    std::string wire;       // the bytes accepted
+    uint32_t writes;
+    bool failed;            // a write failed or stalled
+    int handleTarget;
+};
+
+Recorder recorder;
+FT_HANDLE handle() { return &recorder.handleTarget; }
+
+std::string modelWire(const uint8_t* input, size_t size)
+{
+    std::string wire;
+    size_t start = 0;
+    while (start < size) {
+        const void* found = memchr(input + start, '\n', size - start);
+        size_t end = found ? static_cast<size_t>(static_cast<const uint8_t*>(found) - input) : size;
+        const void* nul = memchr(input + start, '\0', end - start);
+        size_t sentEnd = nul ? static_cast<size_t>(static_cast<const uint8_t*>(nul) - input) : end;
+        std::string line(reinterpret_cast<const char*>(input + start), sentEnd - start);
+        wire += line;
+        wire += '\n';
+        if (line.find('\x1b') != std::string::npos) {
+            break;
+        }
+        start = end + 1;
+    }
+    return wire;
+}
+
+size_t lineFeeds(const std::string& bytes)
+{
+    size_t count = 0;
+    for (char byte : bytes) {
+        count += byte == '\n';
+    }
+    return count;
+}
+
+}  // namespace
+
+extern "C" {
+
+FT_STATUS FT_API FT_Open(int deviceNumber, FT_HANDLE* handleOut)
+{
+    check(recorder.calls.empty() && deviceNumber == 0, "one open, of converter 0, first");
+    recorder.calls += 'O';
+    if (recorder.fault == kFailingOpen) {
+        return FT_DEVICE_NOT_FOUND;
+    }
+    *handleOut = handle();
+    return FT_OK;
+}
+
+FT_STATUS FT_API FT_SetBaudRate(FT_HANDLE h, uint32_t baudRate)
+{
+    check(recorder.calls == "O" && h == handle() && baudRate == 19200, "19200 baud after open");
+    recorder.calls += 'B';
+    return recorder.fault == kFailingBaudRate ? FT_IO_ERROR : FT_OK;
+}
+
+FT_STATUS FT_API FT_SetDataCharacteristics(FT_HANDLE h, uint8_t wordLength, uint8_t stopBits,
+                                           uint8_t parity)
+{
+    check(recorder.calls == "OB" && h == handle(), "framing after the speed");
+    check(wordLength == FT_BITS_7 && stopBits == FT_STOP_BITS_1 && parity == FT_PARITY_EVEN,
+          "7 data bits, 1 stop bit, even parity");
+    recorder.calls += 'D';
+    return recorder.fault == kFailingFraming ? FT_IO_ERROR : FT_OK;
+}
+
+FT_STATUS FT_API FT_Write(FT_HANDLE h, void* buffer, uint32_t bytesToWrite,
+                          uint32_t* bytesWritten)
+{
+    check(recorder.calls.size() >= 3 && recorder.calls.compare(0, 3, "OBD") == 0 &&
+              recorder.calls.find('C') == std::string::npos && h == handle(),
+          "writes only between the settings and the close");
+    check(!recorder.failed, "nothing written after a failed write");
+    check(bytesToWrite >= 1 && bytesToWrite <= 1000, "every write is 1 to 1000 bytes");
+    std::string asked(static_cast<const char*>(buffer), bytesToWrite);
+    check(recorder.expected.compare(recorder.wire.size(), asked.size(), asked) == 0,
+          "each write carries the next bytes of the wire");
+    recorder.calls += 'W';
+    ++recorder.writes;
+
+    *bytesWritten = 0;
+    bool faultNow = recorder.writes >= recorder.faultyWrite;
+    if (faultNow && recorder.fault == kFailingWrite && recorder.writes == recorder.faultyWrite) {
+        recorder.failed = true;
+        return recorder.failStatus;
+    }
+    if (faultNow && recorder.fault == kStalledWrite && recorder.writes == recorder.faultyWrite) {
+        recorder.failed = true;
+        return FT_OK;
+    }
+    uint32_t accepted = bytesToWrite;
+    if (faultNow && recorder.fault == kShortWrites && accepted > recorder.shortCap) {
+        accepted = recorder.shortCap;
+    }
+    recorder.wire += asked.substr(0, accepted);
+    *bytesWritten = accepted;
+    return FT_OK;
+}
+
+FT_STATUS FT_API FT_Close(FT_HANDLE h)
+{
+    check(h == handle() && recorder.calls.find('C') == std::string::npos, "one close");
+    recorder.calls += 'C';
+    return recorder.fault == kFailingClose ? FT_IO_ERROR : FT_OK;
+}
+
+int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    if (size < 3) {
+        return 0;
+    }
+    recorder = Recorder();
+    recorder.fault = static_cast<Fault>(data[0] % kFaultKinds);
+    recorder.faultyWrite = 1u + data[1] % 16u;
+    recorder.shortCap = 1u + data[2] % 64u * 16u;
+    recorder.failStatus = 1u + data[2] % 9u;  // 1 to 9: named and unknown statuses
+    const uint8_t* input = data + 3;
+    size_t inputSize = size - 3;
+    recorder.expected = modelWire(input, inputSize);
+
+    // Standard input from memory; the program's messages to memory, to be
+    // checked, not to the fuzzer's log.
+    FILE* feed = inputSize > 0 ? fmemopen(const_cast<uint8_t*>(input), inputSize, "rb")
+                               : fopen("/dev/null", "rb");
+    char* messages = nullptr;
+    size_t messagesSize = 0;
+    FILE* messageSink = open_memstream(&messages, &messagesSize);
+    check(feed != nullptr && messageSink != nullptr, "test set-up");
+    FILE* realInput = stdin;
+    FILE* realErrors = stderr;
+    stdin = feed;
+    stderr = messageSink;
+    int exitStatus = lineTransmitterMain(0, nullptr);
+    stdin = realInput;
+    stderr = realErrors;
+    fclose(feed);
+    fclose(messageSink);
+    std::string message(messages, messagesSize);
+    free(messages);
+
+    bool setUp = recorder.fault != kFailingOpen && recorder.fault != kFailingBaudRate &&
+                 recorder.fault != kFailingFraming;
+    if (!setUp) {
+        check(recorder.wire.empty() && recorder.writes == 0, "nothing sent without set-up");
+        check(exitStatus == 1 && !message.empty(), "a failed set-up is reported");
+        std::string wanted = recorder.fault == kFailingOpen     ? "O"
+                             : recorder.fault == kFailingBaudRate ? "OBC"
+                                                                  : "OBDC";
+        check(recorder.calls == wanted, "set-up stops at the failing call, then closes");
+        return 0;
+    }
+    check(recorder.calls.back() == 'C', "the converter is closed at the end");
+    if (recorder.failed) {
+        check(recorder.expected.compare(0, recorder.wire.size(), recorder.wire) == 0,
+              "what went out before a failure is the wire's beginning");
+        check(exitStatus == 1, "a failed write is reported");
+        char whole[64];
+        size_t lines = lineFeeds(recorder.wire);
+        snprintf(whole, sizeof whole, "after %zu %s went out whole", lines,
+                 lines == 1 ? "line" : "lines");
+        check(message.find(whole) != std::string::npos, "the message counts the whole lines");
+        return 0;
+    }
+    check(recorder.wire == recorder.expected, "the wire carries exactly the model's bytes");
+    if (recorder.fault == kFailingClose) {
+        check(exitStatus == 1 && message.find("closing") != std::string::npos,
+              "a failed close is reported");
+    } else {
+        check(exitStatus == 0 && message.empty(), "a clean run is silent and exits 0");
+    }
+    return 0;
+}
+
+}  // extern "C"
