@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# The figures in the README: the sender's rate per line length, the program
+# end to end beside cat, and the stress runs.
+#
+#   bench/run-benchmarks.sh [BUILD_DIR]     (default: build/default)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build/default}
+program=$build/line-transmitter-sim
+
+"$build/bench/transmit_line_bench"
+
+# End to end, into /dev/null, beside cat on the same file: best of three.
+input=$(mktemp)
+trap 'rm -f "$input"' EXIT
+awk 'BEGIN { line = sprintf("%080d", 0); for (i = 0; i < 2500000; i++) print line }' > "$input"
+best() {
+    local best=999999 started ended took
+    for _ in 1 2 3; do
+        started=$(date +%s%N)
+        "$@" < "$input" > /dev/null
+        ended=$(date +%s%N)
+        took=$(( (ended - started) / 1000000 ))
+        [ "$took" -lt "$best" ] && best=$took
+    done
+    echo "$best"
+}
+sim_ms=$(best "$program")
+cat_ms=$(best cat)
+mb=$(( $(stat -c %s "$input") / 1048576 ))
+echo "end to end, $mb MiB of 80-character lines: line-transmitter-sim ${sim_ms} ms, cat ${cat_ms} ms," \
+     "ratio $(echo "scale=1; $sim_ms / ($cat_ms + (${cat_ms} == 0))" | bc)"
+
+bench/stress.sh "$program" 100 1024
