@@ -41,6 +41,7 @@ void linesOfLength(benchmark::State& state)
     feedLinesOf(length);
     FT_STATUS status = FT_OK;
     int64_t lines = 0;
+    bytesHandedOver = 0;
     for (auto _ : state) {
         if (!transmitLine(&handleTarget, &status)) {
             state.PauseTiming();  // the input file ran out: start it again
@@ -50,6 +51,9 @@ void linesOfLength(benchmark::State& state)
             continue;
         }
         ++lines;
+    }
+    if (bytesHandedOver != static_cast<uint64_t>(lines * (length + 1))) {
+        state.SkipWithError("the sender did not hand over every line and its line feed");
     }
     state.SetItemsProcessed(lines);
     state.SetBytesProcessed(lines * (length + 1));

@@ -129,17 +129,19 @@ FT_STATUS FT_API FT_Write(FT_HANDLE h, void* buffer, uint32_t bytesToWrite,
     ++recorder.writes;
 
     *bytesWritten = 0;
-    bool faultNow = recorder.writes >= recorder.faultyWrite;
-    if (faultNow && recorder.fault == kFailingWrite && recorder.writes == recorder.faultyWrite) {
+    bool faultyWrite = recorder.writes == recorder.faultyWrite;
+    if (faultyWrite && recorder.fault == kFailingWrite) {
         recorder.failed = true;
         return recorder.failStatus;
     }
-    if (faultNow && recorder.fault == kStalledWrite && recorder.writes == recorder.faultyWrite) {
+    if (faultyWrite && recorder.fault == kStalledWrite) {
         recorder.failed = true;
         return FT_OK;
     }
+    // Short writes start at the faulty write and go on from there.
     uint32_t accepted = bytesToWrite;
-    if (faultNow && recorder.fault == kShortWrites && accepted > recorder.shortCap) {
+    bool shortened = recorder.fault == kShortWrites && recorder.writes >= recorder.faultyWrite;
+    if (shortened && accepted > recorder.shortCap) {
         accepted = recorder.shortCap;
     }
     recorder.wire += asked.substr(0, accepted);

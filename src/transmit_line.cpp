@@ -75,8 +75,7 @@ bool transmitLine(FT_HANDLE ftHandle, FT_STATUS* writeStatus)
             FT_STATUS status = FT_Write(ftHandle, txBuffer + sent, toSend - sent, &bajty);
             if (status != FT_OK || bajty == 0) {
                 // A write that takes nothing would stall the run for ever.
-                *writeStatus = status != FT_OK ? static_cast<FT_STATUS>(status)
-                                               : static_cast<FT_STATUS>(FT_IO_ERROR);
+                *writeStatus = status != FT_OK ? status : FT_STATUS{FT_IO_ERROR};
                 memset(txBuffer, 0, sizeof txBuffer);
                 return false;
             }

@@ -22,14 +22,6 @@ FT_STATUS statusForOpenError(int error)
     }
 }
 
-int closeKeepingErrno(int descriptor)
-{
-    int error = errno;
-    close(descriptor);
-    errno = error;
-    return -1;
-}
-
 // Unix98 pseudo-terminal far ends have majors 136 to 143.
 bool isPseudoTerminal(int descriptor)
 {
@@ -62,13 +54,13 @@ FT_STATUS openSerialPort(const char* path, int* descriptor)
     }
     // Two programs writing to one line interleave their bytes: hold it alone.
     if (flock(port, LOCK_EX | LOCK_NB) != 0 || ioctl(port, TIOCEXCL) != 0) {
-        closeKeepingErrno(port);
+        close(port);
         return FT_DEVICE_NOT_OPENED;
     }
 
     termios settings;
     if (tcgetattr(port, &settings) != 0) {
-        closeKeepingErrno(port);
+        close(port);
         return FT_DEVICE_NOT_OPENED;
     }
     // Raw: a line feed leaves as 0x0A alone, nothing is translated on the
@@ -84,7 +76,7 @@ FT_STATUS openSerialPort(const char* path, int* descriptor)
     int flags = fcntl(port, F_GETFL);
     if (applySettings(port, settings) != FT_OK || flags < 0 ||
         fcntl(port, F_SETFL, flags & ~O_NONBLOCK) != 0) {
-        closeKeepingErrno(port);
+        close(port);
         return FT_DEVICE_NOT_OPENED;
     }
     *descriptor = port;

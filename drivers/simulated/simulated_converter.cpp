@@ -17,13 +17,17 @@
 
 namespace {
 
+enum WriteFault { kNoFault, kFailedWrite, kShortWrite };
+
 struct SimulatedConverter {
     bool open;
-    int wordLength;          // 8 until configured
-    unsigned long writes;    // FT_Write calls so far
+    int wordLength;              // 8 until configured
+    unsigned long writes;        // FT_Write calls so far
+    unsigned long faultyWrite;   // the write that the fail switch names, or 0
+    WriteFault fault;            // what happens to it
 };
 
-SimulatedConverter converter = {false, 8, 0};
+SimulatedConverter converter = {false, 8, 0, 0, kNoFault};
 
 void trace(const char* format, ...)
 {
@@ -54,22 +58,19 @@ bool failing(const char* call)
     return strcmp(failSwitch(), call) == 0;
 }
 
-enum WriteFault { kNoFault, kFailedWrite, kShortWrite };
-
-// "FT_Write:N" or "FT_Write:N:short", for the write numbered writeNumber.
-WriteFault writeFault(unsigned long writeNumber)
+// Reads "FT_Write:N" or "FT_Write:N:short" from the fail switch.
+void readWriteFault()
 {
+    converter.faultyWrite = 0;
+    converter.fault = kNoFault;
     const char* value = failSwitch();
     const char prefix[] = "FT_Write:";
     if (strncmp(value, prefix, sizeof prefix - 1) != 0) {
-        return kNoFault;
+        return;
     }
     char* rest = nullptr;
-    unsigned long target = strtoul(value + sizeof prefix - 1, &rest, 10);
-    if (target != writeNumber) {
-        return kNoFault;
-    }
-    return strcmp(rest, ":short") == 0 ? kShortWrite : kFailedWrite;
+    converter.faultyWrite = strtoul(value + sizeof prefix - 1, &rest, 10);
+    converter.fault = strcmp(rest, ":short") == 0 ? kShortWrite : kFailedWrite;
 }
 
 bool isOurHandle(FT_HANDLE handle)
@@ -93,6 +94,7 @@ FT_STATUS FT_API FT_Open(int deviceNumber, FT_HANDLE* handle)
     converter.open = true;
     converter.wordLength = 8;
     converter.writes = 0;
+    readWriteFault();
     *handle = &converter;
     return FT_OK;
 }
@@ -137,7 +139,7 @@ FT_STATUS FT_API FT_Write(FT_HANDLE handle, void* buffer, uint32_t bytesToWrite,
     if (!isOurHandle(handle)) {
         return FT_INVALID_HANDLE;
     }
-    WriteFault fault = writeFault(++converter.writes);
+    WriteFault fault = ++converter.writes == converter.faultyWrite ? converter.fault : kNoFault;
     if (fault == kFailedWrite) {
         return FT_IO_ERROR;
     }

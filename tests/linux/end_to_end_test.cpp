@@ -44,15 +44,25 @@ mount --bind "$scratch/port" /dev/ttyUSB0
 exec "$@"
 )";
 
+// Why no private mount namespace can be made here, or "" when one can.
+std::string whyNoNamespace()
+{
+    if (geteuid() != 0) {
+        return "needs root for a private mount namespace";
+    }
+    if (std::system("unshare -m true 2>/dev/null") != 0) {
+        return "cannot make a private mount namespace here";
+    }
+    return "";
+}
+
 class StandInConverter : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (geteuid() != 0) {
-            GTEST_SKIP() << "needs root for a private mount namespace";
-        }
-        if (std::system("unshare -m true 2>/dev/null") != 0) {
-            GTEST_SKIP() << "cannot make a private mount namespace here";
+        std::string why = whyNoNamespace();
+        if (!why.empty()) {
+            GTEST_SKIP() << why;
         }
         scratch_ = makeScratchFolder();
         // Close-on-exec: a copy in the child would keep the line up.
@@ -195,8 +205,9 @@ TEST_F(StandInConverter, HeldByAnotherProgramIsReported)
 
 TEST(NoConverter, IsReportedWithTheInputUntouched)
 {
-    if (geteuid() != 0 || std::system("unshare -m true 2>/dev/null") != 0) {
-        GTEST_SKIP() << "needs root for a private mount namespace";
+    std::string why = whyNoNamespace();
+    if (!why.empty()) {
+        GTEST_SKIP() << why;
     }
     std::string scratch = makeScratchFolder();
     // An empty FTDI driver folder: the driver is loaded, no converter bound.
