@@ -39,11 +39,11 @@ void linesOfLength(benchmark::State& state)
 {
     int length = static_cast<int>(state.range(0));
     feedLinesOf(length);
-    FT_STATUS status = FT_OK;
+    TransmitProgress progress = {0, 0, FT_OK, false, 0};
     int64_t lines = 0;
     bytesHandedOver = 0;
     for (auto _ : state) {
-        if (!transmitLine(&handleTarget, &status)) {
+        if (!transmitLine(&handleTarget, &progress)) {
             state.PauseTiming();  // the input file ran out: start it again
             clearerr(stdin);
             rewind(stdin);

@@ -1,7 +1,10 @@
 // Our own declaration of the five D2XX driver calls that line-transmitter
-// makes, and of the status and line-setting values they use. Every driver in
-// this folder implements exactly these; the program never knows which one it
-// is linked with.
+// makes, of the status and line-setting values they use, and of one call of
+// ours that tells why a call failed. Every driver in this folder implements
+// exactly these; the program never knows which one it is linked with.
+//
+// Every call blocks until it is done; none is safe to call from a signal
+// handler. A handle is valid from a successful FT_Open to its FT_Close.
 #ifndef LINE_TRANSMITTER_FTD2XX_H
 #define LINE_TRANSMITTER_FTD2XX_H
 
@@ -35,16 +38,48 @@ enum { FT_PARITY_NONE = 0, FT_PARITY_ODD = 1, FT_PARITY_EVEN = 2 };
 extern "C" {
 #endif
 
+// Opens converter deviceNumber (0: the first that the driver lists) for this
+// process alone. The line then runs at 9600 baud, 8 data bits, no parity,
+// 1 stop bit, with no flow control of any kind and nothing translated,
+// whatever another program left on it. On failure *handle is not touched.
 FT_STATUS FT_API FT_Open(int deviceNumber, FT_HANDLE* handle);
+
+// Sets the line's speed; FT_INVALID_BAUD_RATE for one the converter lacks.
 FT_STATUS FT_API FT_SetBaudRate(FT_HANDLE handle, uint32_t baudRate);
+
+// Sets word length, stop bits and parity (the values below), all three
+// together; FT_INVALID_PARAMETER, with the line unchanged, for others.
 FT_STATUS FT_API FT_SetDataCharacteristics(FT_HANDLE handle, uint8_t wordLength,
                                            uint8_t stopBits, uint8_t parity);
+
+// Hands bytes to the converter, in order. It returns once the driver has
+// taken them, not once they have left: the driver and the chip together may
+// still hold many KiB. It may take fewer than asked and answer FT_OK; the
+// caller goes on with the rest. FT_OK with none taken means that the
+// converter took nothing for 10 s, or that a signal was handled meanwhile.
+// *bytesWritten counts the bytes taken, on failure too.
 FT_STATUS FT_API FT_Write(FT_HANDLE handle, void* buffer, uint32_t bytesToWrite,
                           uint32_t* bytesWritten);
+
+// Waits until every byte taken has left the converter, then releases it.
+// The wait lasts at most the wire time of what is still queued plus 10 s;
+// one cut short by that deadline or by a signal discards what is left. FT_OK
+// only when every byte left. The handle is invalid afterwards in any case.
 FT_STATUS FT_API FT_Close(FT_HANDLE handle);
 
 #ifdef __cplusplus
 }
 #endif
+
+// Ours, not the vendor's: what the driver knows of the last call that
+// failed, for the program's message. detail names the port and the
+// system's reason ("/dev/ttyUSB0: Permission denied"); advice says what the
+// user can do about it. Each is "" (never null) when the driver has nothing
+// to add; the texts stay valid until the next driver call.
+struct ConverterFailure {
+    const char* detail;
+    const char* advice;
+};
+ConverterFailure lastConverterFailure();
 
 #endif

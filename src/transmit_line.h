@@ -2,13 +2,30 @@
 #ifndef LINE_TRANSMITTER_TRANSMIT_LINE_H
 #define LINE_TRANSMITTER_TRANSMIT_LINE_H
 
+#include <signal.h>
+#include <stdint.h>
+
 #include "ftd2xx.h"
+
+// How far the run has got, kept by the sender across its calls: what the
+// run needs to say, at a failure, which lines to send again.
+struct TransmitProgress {
+    uint64_t bytesHandedOver;       // accepted by the driver, a failing write's share too
+    unsigned long linesHandedOver;  // lines whose line feed was accepted
+    FT_STATUS writeStatus;          // FT_OK, or the status of the write that failed
+    bool stalled;                   // the converter took nothing within the driver's deadline
+    int readError;                  // errno of a failed read of standard input, or 0
+};
+
+// Interrupting signals received so far; the handler counts, the sender reads.
+// After the first, no new line is read and the line going out is finished;
+// after the second, the sender stops at once, even within a line.
+extern volatile sig_atomic_t interruptingSignals;
 
 // Reads one line of standard input and sends its bytes, up to its first NUL,
 // followed by a line feed. Answers true to go on, false to stop: after a line
-// that holds ESC, at the end of input, on a read error (ferror(stdin) tells),
-// or when the converter refuses a write. *writeStatus is FT_OK unless a write
-// failed; then it holds the failing status and the line did not go out whole.
-bool transmitLine(FT_HANDLE ftHandle, FT_STATUS* writeStatus);
+// that holds ESC, at the end of input, on a read error, at a signal, or when
+// the converter refuses a write or takes nothing. progress says which.
+bool transmitLine(FT_HANDLE ftHandle, TransmitProgress* progress);
 
 #endif

@@ -1,15 +1,77 @@
 #include "program_runner.h"
 
+#include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double secondsSince(Clock::time_point start)
+{
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// In the child: the descriptors as asked, then the program.
+[[noreturn]] void startProgram(std::vector<std::string> words, const ProgramInput& input,
+                               int inputFd, const std::string& outputPath,
+                               const std::string& errorsPath)
+{
+    int outputFd = open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    int errorsFd = open(errorsPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (outputFd < 0 || errorsFd < 0 || dup2(inputFd, 0) < 0 || dup2(outputFd, 1) < 0 ||
+        dup2(errorsFd, 2) < 0) {
+        _exit(126);
+    }
+    close_range(3, ~0u, 0);  // nothing of the test's may leak into the program
+    for (int descriptor : input.closedDescriptors) {
+        close(descriptor);
+    }
+    if (!input.workingFolder.empty() && chdir(input.workingFolder.c_str()) != 0) {
+        _exit(126);
+    }
+    for (const std::string& setting : input.environment) {
+        putenv(const_cast<char*>(setting.c_str()));
+    }
+    std::vector<char*> argv;
+    for (std::string& word : words) {
+        argv.push_back(&word[0]);
+    }
+    argv.push_back(nullptr);
+    execvp(argv[0], argv.data());
+    _exit(127);
+}
+
+// Writes bytes to the program's input pipe, all of them unless it has ended.
+void feed(int pipeEnd, const std::string& bytes)
+{
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t written = write(pipeEnd, bytes.data() + done, bytes.size() - done);
+        if (written <= 0) {
+            if (written < 0 && errno == EAGAIN) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                continue;
+            }
+            return;
+        }
+        done += static_cast<std::size_t>(written);
+    }
+}
+
+}  // namespace
 
 std::string makeScratchFolder()
 {
@@ -32,51 +94,79 @@ std::string readFile(const std::string& path)
 ProgramRun runProgram(const std::vector<std::string>& command, const ProgramInput& input)
 {
     std::string folder = makeScratchFolder();
-    std::string inputPath = input.inputPath;
-    if (inputPath.empty()) {
-        inputPath = folder + "/input";
-        std::ofstream(inputPath, std::ios::binary) << input.bytes;
-    }
     std::string outputPath = folder + "/output";
     std::string errorsPath = folder + "/errors";
 
-    int inputFd = open(inputPath.c_str(), O_RDONLY);
+    int inputFd = -1;
+    int feedFd = -1;  // the pipe's write end, ours
+    if (input.inputThroughPipe) {
+        int ends[2];
+        if (pipe2(ends, O_CLOEXEC) != 0) {
+            throw std::runtime_error("cannot make a pipe");
+        }
+        inputFd = ends[0];
+        feedFd = ends[1];
+        if (input.pipeNonBlocking) {
+            fcntl(inputFd, F_SETFL, fcntl(inputFd, F_GETFL) | O_NONBLOCK);
+        }
+    } else {
+        std::string inputPath = input.inputPath;
+        if (inputPath.empty()) {
+            inputPath = folder + "/input";
+            std::ofstream(inputPath, std::ios::binary) << input.bytes;
+        }
+        inputFd = open(inputPath.c_str(), O_RDONLY | O_CLOEXEC);
+    }
     if (inputFd < 0) {
-        throw std::runtime_error("cannot open " + inputPath);
+        throw std::runtime_error("cannot open the program's input");
     }
     std::vector<std::string> words = command;
     words.insert(words.end(), input.arguments.begin(), input.arguments.end());
 
+    Clock::time_point started = Clock::now();
     pid_t child = fork();
     if (child == 0) {
-        int outputFd = open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        int errorsFd = open(errorsPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (outputFd < 0 || errorsFd < 0 || dup2(inputFd, 0) < 0 || dup2(outputFd, 1) < 0 ||
-            dup2(errorsFd, 2) < 0) {
-            _exit(126);
+        startProgram(words, input, inputFd, outputPath, errorsPath);
+    }
+    if (child < 0) {
+        throw std::runtime_error("cannot run " + command.back());
+    }
+    if (feedFd >= 0) {
+        signal(SIGPIPE, SIG_IGN);  // a program that has ended reads no more
+        feed(feedFd, input.bytes);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        feed(feedFd, input.laterBytes);
+        if (!input.pipeHeldOpen) {
+            close(feedFd);
+            feedFd = -1;
         }
-        if (!input.workingFolder.empty() && chdir(input.workingFolder.c_str()) != 0) {
-            _exit(126);
+    }
+    for (int signalNumber : input.signals) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        kill(child, signalNumber);
+    }
+
+    int waitStatus = 0;
+    pid_t ended = 0;
+    while ((ended = waitpid(child, &waitStatus, WNOHANG)) == 0) {
+        if (secondsSince(started) > input.killAfterSeconds) {
+            kill(child, SIGKILL);
         }
-        for (const std::string& setting : input.environment) {
-            putenv(const_cast<char*>(setting.c_str()));
-        }
-        std::vector<char*> argv;
-        for (std::string& word : words) {
-            argv.push_back(&word[0]);
-        }
-        argv.push_back(nullptr);
-        execvp(argv[0], argv.data());
-        _exit(127);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     ProgramRun run;
-    int waitStatus = 0;
-    if (child < 0 || waitpid(child, &waitStatus, 0) != child) {
+    run.seconds = secondsSince(started);
+    if (feedFd >= 0) {
+        close(feedFd);
+    }
+    if (ended != child) {
         close(inputFd);
-        throw std::runtime_error("cannot run " + command.back());
+        throw std::runtime_error("cannot wait for " + command.back());
     }
     if (WIFEXITED(waitStatus)) {
         run.exitStatus = WEXITSTATUS(waitStatus);
+    } else if (WIFSIGNALED(waitStatus)) {
+        run.killedBy = WTERMSIG(waitStatus);
     }
     // The child shared this open file, so its offset shows what was read.
     run.inputLeftAt = static_cast<long>(lseek(inputFd, 0, SEEK_CUR));

@@ -1,5 +1,6 @@
 // Runs a build of the program as a process: input on standard input,
-// standard output and standard error captured, exit status reported.
+// standard output and standard error captured, exit status reported. The
+// child gets descriptors 0 to 2 only, as a shell would give it.
 #ifndef LINE_TRANSMITTER_TESTS_PROGRAM_RUNNER_H
 #define LINE_TRANSMITTER_TESTS_PROGRAM_RUNNER_H
 
@@ -8,9 +9,11 @@
 
 struct ProgramRun {
     int exitStatus = -1;          // -1 when the process did not exit normally
+    int killedBy = 0;             // the signal that ended it, if one did
     std::string output;           // standard output
     std::string errors;           // standard error
-    long inputLeftAt = -1;        // standard input's file offset after the run
+    long inputLeftAt = -1;        // standard input's file offset after the run (a file only)
+    double seconds = 0;           // how long it ran
 };
 
 struct ProgramInput {
@@ -19,6 +22,16 @@ struct ProgramInput {
     std::vector<std::string> arguments;
     std::vector<std::string> environment;      // NAME=VALUE, added to ours
     std::string workingFolder;                 // "" for ours
+    std::vector<int> closedDescriptors;        // of 0, 1, 2: left closed in the child
+
+    // Standard input as a pipe instead: `bytes` at once, `laterBytes` after
+    // 300 ms, then the pipe is closed, unless it is held open.
+    bool inputThroughPipe = false;
+    bool pipeNonBlocking = false;              // O_NONBLOCK on the pipe, as another program may leave it
+    bool pipeHeldOpen = false;                 // the program then waits for more input
+    std::string laterBytes;
+    std::vector<int> signals;                  // sent 300 ms apart, after the input
+    double killAfterSeconds = 30;              // a run still going then is killed
 };
 
 // command: the launcher words (if any) and the program's path.

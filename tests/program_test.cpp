@@ -10,6 +10,8 @@
 // path), so it can be run without it too.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -80,12 +82,24 @@ TEST_F(Program, SendsLinesUpToTheFirstEscapeLineAndStaysSilent)
     EXPECT_EQ(trace(), std::string(kFullTrace) + "FT_Write 3\nFT_Write 3\nFT_Close\n");
 }
 
-TEST_F(Program, IgnoresItsArguments)
+TEST_F(Program, IgnoresItsArgumentsButHelpAndVersion)
 {
-    ProgramRun result = run(kExample, "", {"--help", "-v", "/dev/ttyUSB1"});
+    ProgramRun result = run(kExample, "", {"-v", "/dev/ttyUSB1", "commands.txt"});
     EXPECT_EQ(result.output, kExampleWire);
     EXPECT_EQ(result.errors, "");
     EXPECT_EQ(result.exitStatus, 0);
+
+    for (const char* option : {"-h", "--help", "-V", "--version"}) {
+        std::filesystem::remove(tracePath());
+        ProgramRun asked = run(kExample, "FT_Open", {option});
+        EXPECT_EQ(asked.exitStatus, 0) << option;
+        EXPECT_EQ(asked.errors, "") << option;
+        std::string first = option[1] == 'h' || option[2] == 'h' ? "Usage: line-transmitter"
+                                                                   : "line-transmitter 1.";
+        EXPECT_EQ(asked.output.rfind(first, 0), 0u) << option << ": " << asked.output;
+        EXPECT_EQ(trace(), "") << option << ": no converter is touched";
+        EXPECT_EQ(asked.inputLeftAt, 0) << option;
+    }
 }
 
 TEST_F(Program, TheWireCarriesSevenDataBits)
@@ -137,8 +151,8 @@ TEST_F(Program, NoConverterIsReportedWithoutTouchingTheInput)
     EXPECT_EQ(result.output, "");
     EXPECT_EQ(result.inputLeftAt, 0) << "standard input must stay unread";
     EXPECT_EQ(result.errors,
-              "line-transmitter: cannot open converter 0 (FT_DEVICE_NOT_FOUND): "
-              "is the converter plugged in, and its driver installed?\n");
+              "line-transmitter: cannot open converter 0 (FT_DEVICE_NOT_FOUND); nothing was "
+              "sent; is the converter plugged in, and its driver installed?\n");
     EXPECT_EQ(trace(), "FT_Open 0\n");
 }
 
@@ -162,16 +176,41 @@ TEST_F(Program, AFailedSettingClosesTheConverterAndSendsNothing)
     EXPECT_EQ(trace(), std::string(kFullTrace) + "FT_Close\n");
 }
 
-TEST_F(Program, AFailedWriteStopsTheRunAndSaysHowFarItGot)
+TEST_F(Program, AFailedWriteStopsTheRunAndSaysWhereToResume)
 {
-    ProgramRun result = run("one\ntwo\nthree\n", "FT_Write:2");
-    EXPECT_EQ(result.exitStatus, 1);
-    EXPECT_EQ(result.output, "one\n");
-    EXPECT_EQ(result.errors,
-              "line-transmitter: sending to converter 0 failed after 1 line went out whole; "
-              "nothing from line 2 on is sure to have arrived (FT_IO_ERROR): check that the "
-              "converter is still plugged in and the cable is sound\n");
-    EXPECT_EQ(trace(), std::string(kFullTrace) + "FT_Write 4\nFT_Write 4\nFT_Close\n");
+    // 30 lines of 1000 bytes each on the wire, then the failure: lines whose
+    // line feed went 10 KiB or more before it have surely left the converter.
+    std::string longLines;
+    for (int i = 0; i < 31; ++i) {
+        longLines += std::string(999, 'x') + "\n";
+    }
+    struct Case {
+        std::string input, fail;
+        int exitStatus;
+        std::string where;
+    } cases[] = {
+        {"one\ntwo\n", "FT_Write:1", 1, "nothing was sent: the same input can be sent again"},
+        {"one\ntwo\n", "FT_Write:2", 2,
+         "1 line handed over, 0 surely sent: send again from line 1 (line 1 may arrive twice)"},
+        {"one\ntwo\nthree\n", "FT_Write:3", 2,
+         "2 lines handed over, 0 surely sent: send again from line 1 "
+         "(lines 1 to 2 may arrive twice)"},
+        {longLines, "FT_Write:31", 2,
+         "30 lines handed over, 19 surely sent: send again from line 20 "
+         "(lines 20 to 30 may arrive twice)"},
+        {std::string(2500, 'y') + "\n", "FT_Write:2", 2,
+         "0 lines handed over, 0 surely sent, part of line 1 went out: send again from "
+         "line 1"},
+    };
+    for (const Case& c : cases) {
+        std::filesystem::remove(tracePath());
+        ProgramRun result = run(c.input, c.fail);
+        EXPECT_EQ(result.exitStatus, c.exitStatus) << c.fail;
+        EXPECT_EQ(result.errors, "line-transmitter: sending to converter 0 failed (FT_IO_ERROR); " +
+                                     c.where + "; check that the converter is still plugged in "
+                                     "and the cable is sound\n") << c.fail;
+        EXPECT_EQ(trace().substr(trace().size() - 9), "FT_Close\n") << "closed all the same";
+    }
 }
 
 TEST_F(Program, AReadErrorIsReported)
@@ -188,10 +227,89 @@ TEST_F(Program, AReadErrorIsReported)
 TEST_F(Program, AFailedCloseIsReported)
 {
     ProgramRun result = run(kExample, "FT_Close");
-    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(result.exitStatus, 2);
     EXPECT_EQ(result.output, kExampleWire);
-    EXPECT_NE(result.errors.find("line-transmitter: closing converter 0 failed"),
-              std::string::npos) << result.errors;
+    EXPECT_EQ(result.errors,
+              "line-transmitter: closing converter 0 failed (FT_IO_ERROR); 2 lines handed over, "
+              "0 surely sent: send again from line 1 (lines 1 to 2 may arrive twice); check that "
+              "the converter is still plugged in and the cable is sound\n");
+
+    ProgramRun empty = run("", "FT_Close");
+    EXPECT_EQ(empty.exitStatus, 1) << "nothing was handed over";
+    EXPECT_NE(empty.errors.find("; nothing was sent: the same input can be sent again;"),
+              std::string::npos) << empty.errors;
+}
+
+TEST_F(Program, NoDescriptorOfItsOwnTakesAClosedStandardOnesPlace)
+{
+    if (programIsWindows) {
+        GTEST_SKIP() << "descriptors 0 to 2 are POSIX's";
+    }
+    // The simulated converter's trace file is what would take the place.
+    ProgramInput input;
+    input.bytes = kExample;
+    input.environment = {"LINE_TRANSMITTER_SIM_TRACE=" + tracePath(), "LINE_TRANSMITTER_SIM_FAIL="};
+    input.closedDescriptors = {0};
+    ProgramRun closedInput = runProgram(programCommand, input);
+    EXPECT_EQ(closedInput.exitStatus, 1);
+    EXPECT_NE(closedInput.errors.find("standard input is closed"), std::string::npos);
+    EXPECT_EQ(trace(), "") << "the converter is not touched";
+
+    input.closedDescriptors = {1};
+    ProgramRun closedOutput = runProgram(programCommand, input);
+    EXPECT_EQ(closedOutput.exitStatus, 0);
+    EXPECT_EQ(trace(), std::string(kFullTrace) + "FT_Write 3\nFT_Write 3\nFT_Close\n");
+
+    std::filesystem::remove(tracePath());
+    input.closedDescriptors = {2};
+    input.environment.back() = "LINE_TRANSMITTER_SIM_FAIL=FT_Write:1";
+    ProgramRun closedErrors = runProgram(programCommand, input);
+    EXPECT_EQ(closedErrors.exitStatus, 1);
+    EXPECT_EQ(trace(), std::string(kFullTrace) + "FT_Write 3\nFT_Close\n")
+        << "the message must not land in the converter's file";
+}
+
+TEST_F(Program, ASignalEndsTheRunInOrderWithTheCount)
+{
+    if (programIsWindows) {
+        GTEST_SKIP() << "POSIX signals";
+    }
+    struct Case {
+        int signalNumber;
+        const char* name;
+    } cases[] = {{SIGINT, "SIGINT"}, {SIGTERM, "SIGTERM"}, {SIGHUP, "SIGHUP"}};
+    for (const Case& c : cases) {
+        std::filesystem::remove(tracePath());
+        ProgramInput input;
+        input.environment = {"LINE_TRANSMITTER_SIM_TRACE=" + tracePath(),
+                             "LINE_TRANSMITTER_SIM_FAIL="};
+        input.inputThroughPipe = true;
+        input.pipeHeldOpen = true;  // it waits for input when the signal comes
+        input.bytes = "AB\n";
+        input.signals = {c.signalNumber};
+        ProgramRun result = runProgram(programCommand, input);
+        EXPECT_EQ(result.exitStatus, 128 + c.signalNumber) << c.name;
+        EXPECT_EQ(result.output, "AB\n") << c.name;
+        EXPECT_EQ(result.errors, std::string("line-transmitter: interrupted by ") + c.name +
+                                     " (the converter was drained and closed); 1 line sent: "
+                                     "send again from line 2\n");
+        EXPECT_EQ(trace(), std::string(kFullTrace) + "FT_Write 3\nFT_Close\n") << c.name;
+    }
+}
+
+TEST_F(Program, WaitsOnANonBlockingStandardInput)
+{
+    if (programIsWindows) {
+        GTEST_SKIP() << "POSIX descriptors";
+    }
+    ProgramInput input;
+    input.inputThroughPipe = true;
+    input.pipeNonBlocking = true;
+    input.bytes = "AB\n";
+    input.laterBytes = "CD\n";  // comes when a read would have failed with EAGAIN
+    ProgramRun result = runProgram(programCommand, input);
+    EXPECT_EQ(result.exitStatus, 0) << result.errors;
+    EXPECT_EQ(result.output, "AB\nCD\n");
 }
 
 TEST_F(Program, EndOfLineFollowsThePlatformsTextMode)
@@ -236,8 +354,10 @@ TEST_F(Program, AMissingVendorLibraryIsReported)
     EXPECT_EQ(result.exitStatus, 1);
     EXPECT_EQ(result.output, "");
     EXPECT_EQ(result.errors,
-              "line-transmitter: cannot open converter 0 (FT_DEVICE_NOT_FOUND): "
-              "is the converter plugged in, and its driver installed?\n");
+              "line-transmitter: cannot open converter 0 (" +
+                  std::string(programIsWindows ? "FTD2XX.dll" : "libftd2xx.so") +
+                  " cannot be loaded); nothing was sent; install the converter's driver from "
+                  "its vendor, which brings the library\n");
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "recording_driver.h"
 
+#include "transmit_line.h"
+
 namespace {
 RecordingDriver driver;
 int handleTarget;
@@ -31,6 +33,9 @@ FT_STATUS FT_API FT_Write(FT_HANDLE handle, void* buffer, uint32_t bytesToWrite,
     const char* bytes = static_cast<const char*>(buffer);
     driver.writes.emplace_back(bytes, bytesToWrite);
     std::size_t number = driver.writes.size();
+    if (number == driver.signalAtWrite) {
+        interruptingSignals = driver.signalsThen;
+    }
     if (number == driver.failingWrite) {
         return driver.failingStatus;
     }
@@ -49,3 +54,8 @@ FT_STATUS FT_API FT_Write(FT_HANDLE handle, void* buffer, uint32_t bytesToWrite,
 FT_STATUS FT_API FT_Close(FT_HANDLE) { return FT_OK; }
 
 }  // extern "C"
+
+ConverterFailure lastConverterFailure()
+{
+    return ConverterFailure{"", ""};
+}

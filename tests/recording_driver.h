@@ -17,6 +17,8 @@ struct RecordingDriver {
     FT_STATUS failingStatus = FT_IO_ERROR;
     std::size_t stalledWrite = 0;     // 1-based number of a write that takes nothing
     std::size_t acceptAtMost = 0;     // 0: whole writes; else a cap per write
+    std::size_t signalAtWrite = 0;    // 1-based number of a write during which...
+    int signalsThen = 1;              // ...interruptingSignals becomes this
 };
 
 // The one driver the test process is linked with, fresh for each test.

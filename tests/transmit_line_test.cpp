@@ -1,6 +1,8 @@
 // The line sender against a recording driver, its input from a file.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -15,7 +17,11 @@ using Writes = std::vector<std::string>;
 
 class LineSender : public ::testing::Test {
 protected:
-    void SetUp() override { resetRecordingDriver(); }
+    void SetUp() override
+    {
+        resetRecordingDriver();
+        interruptingSignals = 0;
+    }
 
     // Makes standard input read exactly these bytes.
     void feed(const std::string& input)
@@ -27,7 +33,7 @@ protected:
         ASSERT_NE(std::freopen(path_.c_str(), "rb", stdin), nullptr);
     }
 
-    bool send() { return transmitLine(recordingHandle(), &status_); }
+    bool send() { return transmitLine(recordingHandle(), &progress_); }
 
     // Runs the sender as the program's loop does; answers the lines it
     // reported as sent before it stopped.
@@ -43,7 +49,8 @@ protected:
     const Writes& writes() const { return recordingDriver().writes; }
     const std::string& wire() const { return recordingDriver().wire; }
 
-    FT_STATUS status_ = FT_OK;
+    TransmitProgress progress_ = {0, 0, FT_OK, false, 0};
+    FT_STATUS& status_ = progress_.writeStatus;
 
 private:
     std::string path_ = ::testing::TempDir() + "line_sender_input";
@@ -109,13 +116,17 @@ TEST_F(LineSender, EscapeBeforeANulStillStops)
     EXPECT_EQ(writes(), (Writes{"\x1b\n"}));
 }
 
-TEST_F(LineSender, SendsA999CharacterLineAsOneWriteOf1000Bytes)
+TEST_F(LineSender, SendsLinesOfUpTo999CharactersInOneWrite)
 {
-    std::string line(999, 'x');
-    feed(line + "\nnext\n");
-    EXPECT_TRUE(send());
-    EXPECT_TRUE(send());
-    EXPECT_EQ(writes(), (Writes{line + "\n", "next\n"}));
+    // The line feed lands on the buffer's last places.
+    for (std::size_t length : {997u, 998u, 999u}) {
+        resetRecordingDriver();
+        std::string line(length, 'x');
+        feed(line + "\nnext\n");
+        EXPECT_TRUE(send()) << length;
+        EXPECT_TRUE(send()) << length;
+        EXPECT_EQ(writes(), (Writes{line + "\n", "next\n"})) << length;
+    }
 }
 
 TEST_F(LineSender, SendsLongerLinesWholeIn999BytePieces)
@@ -147,11 +158,15 @@ TEST_F(LineSender, SendsLongerLinesWholeIn999BytePieces)
 
 TEST_F(LineSender, EscapeAnywhereInALongLineStopsAfterIt)
 {
-    std::string line(2500, 'x');
-    line[2100] = '\x1b';
-    feed(line + "\nnever\n");
-    EXPECT_FALSE(send());
-    EXPECT_EQ(wire(), line + "\n");
+    // In the first piece, at its end, at the second's start, and later.
+    for (std::size_t at : {0u, 998u, 999u, 1500u, 2100u, 2499u}) {
+        resetRecordingDriver();
+        std::string line(2500, 'x');
+        line[at] = '\x1b';
+        feed(line + "\nnever\n");
+        EXPECT_FALSE(send()) << at;
+        EXPECT_EQ(wire(), line + "\n") << at;
+    }
 }
 
 TEST_F(LineSender, ANulInALongLineEndsWhatGoesOutButTheLineIsConsumed)
@@ -194,13 +209,51 @@ TEST_F(LineSender, SendsALastLineThatLacksItsEndOfLineMark)
     EXPECT_EQ(wire(), std::string(1500, 'z') + "\n");
 }
 
-TEST_F(LineSender, AReadErrorStopsTheRunAndShowsOnStandardInput)
+TEST_F(LineSender, AReadErrorStopsTheRunWithItsReason)
 {
     ASSERT_NE(std::freopen("/", "rb", stdin), nullptr);  // reading a folder fails
     EXPECT_FALSE(send());
-    EXPECT_TRUE(std::ferror(stdin));
+    EXPECT_EQ(progress_.readError, EISDIR);
     EXPECT_TRUE(writes().empty());
     EXPECT_EQ(status_, FT_OK);
+}
+
+// Standard input that yields `bytes`, then fails with EIO.
+std::FILE* inputFailingAfter(const std::string& bytes)
+{
+    static std::string left;
+    left = bytes;
+    cookie_io_functions_t calls = {};
+    calls.read = [](void*, char* buffer, std::size_t size) -> ssize_t {
+        if (left.empty()) {
+            errno = EIO;
+            return -1;
+        }
+        std::size_t count = std::min(size, left.size());
+        left.copy(buffer, count);
+        left.erase(0, count);
+        return static_cast<ssize_t>(count);
+    };
+    return fopencookie(nullptr, "r", calls);
+}
+
+TEST_F(LineSender, AReadErrorRightAfterAFullBufferSendsNothingOfTheLine)
+{
+    std::FILE* realInput = stdin;
+    for (std::size_t length : {998u, 999u, 1000u, 1998u}) {
+        resetRecordingDriver();
+        stdin = inputFailingAfter("ok\n" + std::string(length, 'x'));
+        progress_ = TransmitProgress{0, 0, FT_OK, false, 0};
+        EXPECT_TRUE(send()) << length;
+        EXPECT_FALSE(send()) << length;
+        EXPECT_EQ(progress_.readError, EIO) << length;
+        EXPECT_EQ(progress_.linesHandedOver, 1u) << length;
+        // Pieces of 999 may have gone out; never a line feed behind them.
+        EXPECT_EQ(wire().substr(0, 3), "ok\n") << length;
+        EXPECT_EQ(wire().find('\n', 3), std::string::npos) << length;
+        std::fclose(stdin);
+    }
+    stdin = realInput;
 }
 
 TEST_F(LineSender, AFailedWriteStopsAtOnceWithItsStatus)
@@ -236,13 +289,57 @@ TEST_F(LineSender, ContinuesShortWritesWithTheRest)
     EXPECT_EQ(writes()[1], "3456789\n");
 }
 
-TEST_F(LineSender, AWriteThatTakesNothingIsAFailure)
+TEST_F(LineSender, AWriteThatTakesNothingIsAStall)
 {
     recordingDriver().stalledWrite = 1;
     feed("stuck\nnever\n");
     EXPECT_FALSE(send());
-    EXPECT_EQ(status_, static_cast<FT_STATUS>(FT_IO_ERROR));
+    EXPECT_TRUE(progress_.stalled);
     EXPECT_EQ(writes().size(), 1u);
+}
+
+TEST_F(LineSender, CountsWhatTheConverterTookAFailingWriteIncluded)
+{
+    recordingDriver().acceptAtMost = 600;
+    recordingDriver().failingWrite = 4;
+    feed("ab\n" + std::string(1500, 'y') + "\nnever\n");
+    EXPECT_TRUE(send());
+    EXPECT_FALSE(send());
+    EXPECT_EQ(progress_.linesHandedOver, 1u);
+    EXPECT_EQ(progress_.bytesHandedOver, 3u + 600u + 399u);
+}
+
+TEST_F(LineSender, AfterASignalNoLineIsReadButTheOneGoingOutIsFinished)
+{
+    interruptingSignals = 1;
+    feed("never\n");
+    EXPECT_FALSE(send());
+    EXPECT_TRUE(writes().empty());
+    EXPECT_EQ(std::ftell(stdin), 0) << "no further line is read";
+
+    // A signal while a long line goes out, as a write that took nothing.
+    interruptingSignals = 0;
+    resetRecordingDriver();
+    recordingDriver().signalAtWrite = 2;
+    recordingDriver().stalledWrite = 2;
+    std::string line(2500, 'z');
+    feed(line + "\nnever\n");
+    EXPECT_TRUE(send()) << "the line is finished, and it held no ESC";
+    EXPECT_FALSE(progress_.stalled) << "a write cut short by a signal is no stall";
+    EXPECT_EQ(wire(), line + "\n");
+    EXPECT_FALSE(send());
+    EXPECT_EQ(wire(), line + "\n");
+}
+
+TEST_F(LineSender, ASecondSignalStopsWithinTheLine)
+{
+    recordingDriver().signalAtWrite = 1;
+    recordingDriver().signalsThen = 2;
+    std::string line(2500, 'z');
+    feed(line + "\nnever\n");
+    EXPECT_FALSE(send());
+    EXPECT_EQ(wire(), std::string(999, 'z')) << "nothing after the piece under way";
+    EXPECT_EQ(progress_.linesHandedOver, 0u);
 }
 
 }  // namespace

@@ -4,49 +4,90 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
+#include <utility>
 #include <vector>
 
 namespace {
 
-// n for an entry named exactly "ttyUSB<n>", else -1.
+const char kDriversFolder[] = "/bus/usb-serial/drivers/";
+
+// n for an entry named exactly "ttyUSB<n>", n written as the kernel writes
+// it (no sign, no leading zero), else -1.
 long portNumber(const char* name)
 {
     const char prefix[] = "ttyUSB";
-    std::string entry = name;
-    if (entry.compare(0, sizeof prefix - 1, prefix) != 0 || entry.size() == sizeof prefix - 1) {
+    if (std::strncmp(name, prefix, sizeof prefix - 1) != 0) {
         return -1;
     }
-    std::string digits = entry.substr(sizeof prefix - 1);
-    if (digits.find_first_not_of("0123456789") != std::string::npos || digits.size() > 9) {
+    const char* digits = name + sizeof prefix - 1;
+    std::size_t count = std::strlen(digits);
+    if (count == 0 || count > 9 || std::strspn(digits, "0123456789") != count ||
+        (digits[0] == '0' && count > 1)) {
         return -1;
     }
-    return std::strtol(digits.c_str(), nullptr, 10);
+    return std::strtol(digits, nullptr, 10);
+}
+
+// The ports in one driver's folder, as (number, entry name), by number.
+std::vector<std::pair<long, std::string>> portsOf(const std::string& folderPath)
+{
+    std::vector<std::pair<long, std::string>> ports;
+    DIR* folder = opendir(folderPath.c_str());
+    if (folder == nullptr) {
+        return ports;
+    }
+    while (const dirent* entry = readdir(folder)) {
+        long number = portNumber(entry->d_name);
+        if (number >= 0) {
+            ports.emplace_back(number, entry->d_name);
+        }
+    }
+    closedir(folder);
+    std::sort(ports.begin(), ports.end());
+    return ports;
 }
 
 }  // namespace
 
 std::string converterPath(const std::string& sysfsRoot, const std::string& devRoot, int index)
 {
-    if (index < 0) {
+    auto ports = portsOf(sysfsRoot + kDriversFolder + "ftdi_sio");
+    if (index < 0 || static_cast<std::size_t>(index) >= ports.size()) {
         return "";
     }
-    std::string driverFolder = sysfsRoot + "/bus/usb-serial/drivers/ftdi_sio";
-    DIR* folder = opendir(driverFolder.c_str());
-    if (folder == nullptr) {
-        return "";  // no FTDI driver loaded, so no converter
+    // The entry's own name: the kernel names the device node the same.
+    return devRoot + "/" + ports[static_cast<std::size_t>(index)].second;
+}
+
+bool ftdiDriverLoaded(const std::string& sysfsRoot)
+{
+    DIR* folder = opendir((sysfsRoot + kDriversFolder + "ftdi_sio").c_str());
+    bool loaded = folder != nullptr;
+    if (loaded) {
+        closedir(folder);
     }
-    std::vector<long> numbers;
+    return loaded;
+}
+
+std::string otherSerialPort(const std::string& sysfsRoot, std::string* driver)
+{
+    std::string drivers = sysfsRoot + kDriversFolder;
+    DIR* folder = opendir(drivers.c_str());
+    if (folder == nullptr) {
+        return "";
+    }
+    std::pair<long, std::string> lowest(-1, "");
     while (const dirent* entry = readdir(folder)) {
-        long number = portNumber(entry->d_name);
-        if (number >= 0) {
-            numbers.push_back(number);
+        if (entry->d_name[0] == '.' || std::strcmp(entry->d_name, "ftdi_sio") == 0) {
+            continue;
+        }
+        auto ports = portsOf(drivers + entry->d_name);
+        if (!ports.empty() && (lowest.first < 0 || ports.front().first < lowest.first)) {
+            lowest = ports.front();
+            *driver = entry->d_name;
         }
     }
     closedir(folder);
-
-    std::sort(numbers.begin(), numbers.end());
-    if (static_cast<std::size_t>(index) >= numbers.size()) {
-        return "";
-    }
-    return devRoot + "/ttyUSB" + std::to_string(numbers[static_cast<std::size_t>(index)]);
+    return lowest.second;
 }

@@ -1,5 +1,9 @@
 #include "kernel_serial_driver.h"
 
+#include <errno.h>
+#include <stdio.h>
+#include <string.h>
+
 #include <string>
 
 #include "converter_discovery.h"
@@ -10,38 +14,111 @@ namespace {
 // The program holds one converter at a time, so one record serves.
 struct OpenConverter {
     int descriptor;
+    termios settings;          // ours, whole: never read back from the port
+    uint32_t baudRate;
+    char path[256];
 };
 
-OpenConverter converter = {-1};
+OpenConverter converter = {-1, {}, 9600, ""};
+
+// What the last failed call can tell the user.
+char failureDetail[512];
+const char* failureAdvice = "";
 
 bool isOpen(FT_HANDLE handle)
 {
     return handle == &converter && converter.descriptor >= 0;
 }
 
+// Records "<path>: <the system's reason>" and advice, and passes status on.
+FT_STATUS failed(FT_STATUS status, const char* path, int reason, const char* advice)
+{
+    snprintf(failureDetail, sizeof failureDetail, "%s: %s", path,
+             reason != 0 ? strerror(reason) : "the converter stopped taking bytes");
+    failureAdvice = advice;
+    return status;
+}
+
+const char* adviceForOpenError(int reason)
+{
+    switch (reason) {
+    case EACCES:
+    case EPERM:
+        return "add the user to the group that owns the port, usually dialout "
+               "(sudo usermod -aG dialout $USER), then log in again";
+    case EBUSY:
+        return "another program holds the port: find it with fuser or lsof, and end it";
+    default:
+        return "unplug the converter and plug it in again";
+    }
+}
+
+// Why there is no converter `index`, for the message.
+FT_STATUS notFound(int index)
+{
+    failureAdvice = "plug the converter in; ls -l /sys/bus/usb-serial/drivers/ftdi_sio/ lists "
+                    "the ports the FTDI driver has bound";
+    std::string driver;
+    std::string other = otherSerialPort("/sys", &driver);
+    if (!ftdiDriverLoaded("/sys")) {
+        snprintf(failureDetail, sizeof failureDetail,
+                 "no FTDI converter: the kernel's FTDI driver (ftdi_sio) is not loaded");
+        failureAdvice = "plug the converter in, or load the driver: sudo modprobe ftdi_sio";
+    } else if (index > 0) {
+        snprintf(failureDetail, sizeof failureDetail, "fewer than %d FTDI converters", index + 1);
+    } else {
+        snprintf(failureDetail, sizeof failureDetail, "no FTDI converter is attached");
+    }
+    if (!other.empty()) {
+        size_t used = strlen(failureDetail);
+        snprintf(failureDetail + used, sizeof failureDetail - used,
+                 "; /dev/%s is driven by %s, not by the FTDI driver", other.c_str(),
+                 driver.c_str());
+        failureAdvice = "this program drives FTDI converters only";
+    }
+    return FT_DEVICE_NOT_FOUND;
+}
+
+uint32_t charactersPerSecond()
+{
+    return converter.baudRate / static_cast<uint32_t>(bitsPerCharacter(converter.settings));
+}
+
 }  // namespace
 
 FT_STATUS openConverterAt(const char* path, FT_HANDLE* handle)
 {
+    failureDetail[0] = '\0';
+    failureAdvice = "";
     if (converter.descriptor >= 0) {
-        return FT_DEVICE_NOT_OPENED;
+        return failed(FT_DEVICE_NOT_OPENED, path, EBUSY, "");
     }
-    FT_STATUS status = openSerialPort(path, &converter.descriptor);
+    FT_STATUS status = openSerialPort(path, &converter.descriptor, &converter.settings);
     if (status != FT_OK) {
+        int reason = errno;
         converter.descriptor = -1;
-        return status;
+        return failed(status, path, reason, adviceForOpenError(reason));
     }
+    converter.baudRate = 9600;
+    snprintf(converter.path, sizeof converter.path, "%s", path);
     *handle = &converter;
     return FT_OK;
+}
+
+ConverterFailure lastConverterFailure()
+{
+    return ConverterFailure{failureDetail, failureAdvice};
 }
 
 extern "C" {
 
 FT_STATUS FT_API FT_Open(int deviceNumber, FT_HANDLE* handle)
 {
+    failureDetail[0] = '\0';
+    failureAdvice = "";
     std::string path = converterPath("/sys", "/dev", deviceNumber);
     if (path.empty()) {
-        return FT_DEVICE_NOT_FOUND;
+        return notFound(deviceNumber);
     }
     return openConverterAt(path.c_str(), handle);
 }
@@ -55,14 +132,15 @@ FT_STATUS FT_API FT_SetBaudRate(FT_HANDLE handle, uint32_t baudRate)
     if (!speedForBaudRate(baudRate, &speed)) {
         return FT_INVALID_BAUD_RATE;
     }
-    termios settings;
-    FT_STATUS status = readSettings(converter.descriptor, &settings);
-    if (status != FT_OK) {
-        return status;
-    }
+    termios settings = converter.settings;
     cfsetospeed(&settings, speed);
     cfsetispeed(&settings, speed);
-    return applySettings(converter.descriptor, settings);
+    if (applySettings(converter.descriptor, settings) != FT_OK) {
+        return failed(FT_IO_ERROR, converter.path, errno, "");
+    }
+    converter.settings = settings;
+    converter.baudRate = baudRate;
+    return FT_OK;
 }
 
 FT_STATUS FT_API FT_SetDataCharacteristics(FT_HANDLE handle, uint8_t wordLength,
@@ -71,15 +149,15 @@ FT_STATUS FT_API FT_SetDataCharacteristics(FT_HANDLE handle, uint8_t wordLength,
     if (!isOpen(handle)) {
         return FT_INVALID_HANDLE;
     }
-    termios settings;
-    FT_STATUS status = readSettings(converter.descriptor, &settings);
-    if (status != FT_OK) {
-        return status;
-    }
+    termios settings = converter.settings;
     if (!setFraming(&settings, wordLength, stopBits, parity)) {
         return FT_INVALID_PARAMETER;
     }
-    return applySettings(converter.descriptor, settings);
+    if (applySettings(converter.descriptor, settings) != FT_OK) {
+        return failed(FT_IO_ERROR, converter.path, errno, "");
+    }
+    converter.settings = settings;
+    return FT_OK;
 }
 
 FT_STATUS FT_API FT_Write(FT_HANDLE handle, void* buffer, uint32_t bytesToWrite,
@@ -89,7 +167,8 @@ FT_STATUS FT_API FT_Write(FT_HANDLE handle, void* buffer, uint32_t bytesToWrite,
     if (!isOpen(handle)) {
         return FT_INVALID_HANDLE;
     }
-    return writeAll(converter.descriptor, buffer, bytesToWrite, bytesWritten);
+    FT_STATUS status = writeSome(converter.descriptor, buffer, bytesToWrite, bytesWritten);
+    return status == FT_OK ? status : failed(status, converter.path, errno, "");
 }
 
 FT_STATUS FT_API FT_Close(FT_HANDLE handle)
@@ -99,7 +178,8 @@ FT_STATUS FT_API FT_Close(FT_HANDLE handle)
     }
     int descriptor = converter.descriptor;
     converter.descriptor = -1;
-    return drainAndClose(descriptor);
+    FT_STATUS status = drainAndClose(descriptor, charactersPerSecond());
+    return status == FT_OK ? status : failed(status, converter.path, errno, "");
 }
 
 }  // extern "C"

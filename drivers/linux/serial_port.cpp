@@ -2,10 +2,13 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <poll.h>
+#include <string.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace {
@@ -44,43 +47,48 @@ bool sameApartFromFraming(const termios& wanted, const termios& actual)
 
 }  // namespace
 
-FT_STATUS openSerialPort(const char* path, int* descriptor)
+FT_STATUS openSerialPort(const char* path, int* descriptor, termios* settings)
 {
     // Non-blocking, so that the open does not wait for carrier on the modem
-    // lines; not our controlling terminal; not inherited by other programs.
+    // lines, and so that a write that would block can have a deadline; not
+    // our controlling terminal; not inherited by other programs.
     int port = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (port < 0) {
         return statusForOpenError(errno);
     }
     // Two programs writing to one line interleave their bytes: hold it alone.
-    if (flock(port, LOCK_EX | LOCK_NB) != 0 || ioctl(port, TIOCEXCL) != 0) {
-        close(port);
-        return FT_DEVICE_NOT_OPENED;
+    termios inherited;
+    FT_STATUS status = FT_OK;
+    if (flock(port, LOCK_EX | LOCK_NB) != 0) {
+        errno = EBUSY;  // the other holder's lock, told the way open would tell it
+        status = FT_DEVICE_NOT_OPENED;
+    } else if (ioctl(port, TIOCEXCL) != 0 || tcgetattr(port, &inherited) != 0) {
+        status = FT_DEVICE_NOT_OPENED;
+    } else {
+        *settings = settingsAtOpen(inherited);
+        status = applySettings(port, *settings);
     }
-
-    termios settings;
-    if (tcgetattr(port, &settings) != 0) {
+    if (status != FT_OK) {
+        int reason = errno;
+        ioctl(port, TIOCNXCL);
         close(port);
-        return FT_DEVICE_NOT_OPENED;
-    }
-    // Raw: a line feed leaves as 0x0A alone, nothing is translated on the
-    // way in, no flow control can stall the line, modem lines are ignored.
-    // cfmakeraw forces 8 bits and no parity; the framing call sets them.
-    cfmakeraw(&settings);
-    settings.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
-    settings.c_cflag &= ~static_cast<tcflag_t>(CRTSCTS);
-    settings.c_cflag |= CLOCAL | CREAD;
-    settings.c_cc[VMIN] = 1;
-    settings.c_cc[VTIME] = 0;
-
-    int flags = fcntl(port, F_GETFL);
-    if (applySettings(port, settings) != FT_OK || flags < 0 ||
-        fcntl(port, F_SETFL, flags & ~O_NONBLOCK) != 0) {
-        close(port);
-        return FT_DEVICE_NOT_OPENED;
+        errno = reason;
+        return status;
     }
     *descriptor = port;
     return FT_OK;
+}
+
+termios settingsAtOpen(const termios& inherited)
+{
+    termios settings;
+    memset(&settings, 0, sizeof settings);  // every flag off: raw, no flow control
+    settings.c_cflag = CS8 | CREAD | CLOCAL | (inherited.c_cflag & HUPCL);
+    settings.c_cc[VMIN] = 1;
+    settings.c_cc[VTIME] = 0;
+    cfsetospeed(&settings, B9600);
+    cfsetispeed(&settings, B9600);
+    return settings;
 }
 
 bool speedForBaudRate(uint32_t baudRate, speed_t* speed)
@@ -131,9 +139,17 @@ bool setFraming(termios* settings, uint8_t wordLength, uint8_t stopBits, uint8_t
     return true;
 }
 
-FT_STATUS readSettings(int descriptor, termios* settings)
+int bitsPerCharacter(const termios& settings)
 {
-    return tcgetattr(descriptor, settings) == 0 ? FT_OK : FT_IO_ERROR;
+    int dataBits = 5;
+    switch (settings.c_cflag & CSIZE) {
+    case CS6: dataBits = 6; break;
+    case CS7: dataBits = 7; break;
+    case CS8: dataBits = 8; break;
+    default: break;
+    }
+    return 1 + dataBits + ((settings.c_cflag & PARENB) ? 1 : 0) +
+           ((settings.c_cflag & CSTOPB) ? 2 : 1);
 }
 
 FT_STATUS applySettings(int descriptor, const termios& wanted)
@@ -155,33 +171,85 @@ FT_STATUS applySettings(int descriptor, const termios& wanted)
     return FT_IO_ERROR;
 }
 
-FT_STATUS writeAll(int descriptor, const void* bytes, uint32_t count, uint32_t* written)
+FT_STATUS writeSome(int descriptor, const void* bytes, uint32_t count, uint32_t* written)
 {
     const char* next = static_cast<const char*>(bytes);
     uint32_t done = 0;
     while (done < count) {
         ssize_t accepted = write(descriptor, next + done, count - done);
-        if (accepted < 0 && errno == EINTR) {
+        if (accepted > 0) {
+            done += static_cast<uint32_t>(accepted);
             continue;
         }
-        if (accepted <= 0) {
-            *written = done;
-            return FT_IO_ERROR;  // EIO or ENODEV: the converter was unplugged
+        if (accepted < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && done == 0) {
+            // Full: wait for room. Nothing within the deadline, or a signal,
+            // returns with nothing taken; the caller decides.
+            pollfd port = {descriptor, POLLOUT, 0};
+            if (poll(&port, 1, kStallMilliseconds) > 0) {
+                continue;
+            }
+            break;
         }
-        done += static_cast<uint32_t>(accepted);
+        if (accepted < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
+            break;  // some went: the caller comes back for the rest
+        }
+        *written = done;
+        return FT_IO_ERROR;  // EIO or ENODEV: the converter was unplugged
     }
     *written = done;
     return FT_OK;
 }
 
-FT_STATUS drainAndClose(int descriptor)
+namespace {
+
+long long millisecondsNow()
 {
-    // Without the drain, closing may cut off the bytes still in the port.
-    int drained;
-    do {
-        drained = tcdrain(descriptor);
-    } while (drained != 0 && errno == EINTR);
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+// Waits for the kernel's queue to empty within the deadline, then for the
+// chip (tcdrain, which the kernel's FTDI driver extends to the chip's
+// FIFO). False, errno set, on a failure, the deadline, or a signal.
+bool drain(int descriptor, uint32_t charactersPerSecond)
+{
+    int queued = 0;
+    if (ioctl(descriptor, TIOCOUTQ, &queued) != 0) {
+        return false;
+    }
+    long long deadline = millisecondsNow() + kStallMilliseconds +
+                         queued * 1000LL / (charactersPerSecond > 0 ? charactersPerSecond : 1);
+    while (queued > 0) {
+        if (millisecondsNow() > deadline) {
+            errno = 0;  // ours: the converter stopped taking bytes
+            return false;
+        }
+        timespec pause = {0, 10 * 1000 * 1000};
+        if (nanosleep(&pause, nullptr) != 0 || ioctl(descriptor, TIOCOUTQ, &queued) != 0) {
+            return false;  // EINTR: a signal asks to stop waiting
+        }
+    }
+    return tcdrain(descriptor) == 0;
+}
+
+}  // namespace
+
+FT_STATUS drainAndClose(int descriptor, uint32_t charactersPerSecond)
+{
+    bool drained = drain(descriptor, charactersPerSecond);
+    int reason = errno;
+    if (!drained) {
+        // Discard the rest: else the kernel's close would wait for it, up to 30 s.
+        tcflush(descriptor, TCOFLUSH);
+    }
+    // Exclusive mode outlives us while another process holds the port.
+    ioctl(descriptor, TIOCNXCL);
     flock(descriptor, LOCK_UN);
     int closed = close(descriptor);
-    return drained == 0 && closed == 0 ? FT_OK : FT_IO_ERROR;
+    if (drained && closed != 0) {
+        reason = errno;
+    }
+    errno = reason;
+    return drained && closed == 0 ? FT_OK : FT_IO_ERROR;
 }

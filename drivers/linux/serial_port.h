@@ -1,5 +1,7 @@
 // A serial port through the kernel's tty layer: exclusive raw open, line
-// settings, whole writes and a draining close, with driver statuses.
+// settings of our own making, writes with a deadline, and a bounded
+// draining close, with driver statuses. On failure errno holds the system's
+// reason, or 0 where the failure is ours (a deadline passed).
 #ifndef LINE_TRANSMITTER_SERIAL_PORT_H
 #define LINE_TRANSMITTER_SERIAL_PORT_H
 
@@ -7,9 +9,21 @@
 
 #include "ftd2xx.h"
 
-// Opens path for this process alone, in raw mode, blocking. On success
-// *descriptor holds the open port.
-FT_STATUS openSerialPort(const char* path, int* descriptor);
+// How long a write may make no progress, and a drain may run past the
+// wire time of what was queued, before the converter counts as stalled.
+const int kStallMilliseconds = 10000;
+
+// Opens path for this process alone, non-blocking, and sets it to
+// settingsAtOpen(); *settings holds what was set, *descriptor the port.
+// FT_DEVICE_NOT_FOUND when there is no such port, else FT_DEVICE_NOT_OPENED.
+FT_STATUS openSerialPort(const char* path, int* descriptor, termios* settings);
+
+// The settings of a freshly opened port, built from nothing: raw, 9600
+// baud, 8 data bits, no parity, 1 stop bit, receiver on, modem lines
+// ignored, no flow control of any kind. Of the port's own settings only
+// HUPCL is kept: whether the modem lines drop at close is the port owner's
+// choice (a device may reset on DTR), and touches no byte on the line.
+termios settingsAtOpen(const termios& inherited);
 
 // The termios speed for a baud rate; false when termios has none for it.
 bool speedForBaudRate(uint32_t baudRate, speed_t* speed);
@@ -18,13 +32,19 @@ bool speedForBaudRate(uint32_t baudRate, speed_t* speed);
 // in settings; false, and settings unchanged, when any of them is invalid.
 bool setFraming(termios* settings, uint8_t wordLength, uint8_t stopBits, uint8_t parity);
 
-FT_STATUS readSettings(int descriptor, termios* settings);
+// Bits that one character takes on the line with these settings.
+int bitsPerCharacter(const termios& settings);
+
 FT_STATUS applySettings(int descriptor, const termios& wanted);
 
-// Blocks until all bytes are accepted; *written counts them even on failure.
-FT_STATUS writeAll(int descriptor, const void* bytes, uint32_t count, uint32_t* written);
+// Writes as much as the port takes without waiting; when it takes nothing,
+// waits for room, up to kStallMilliseconds. FT_OK with *written < count
+// when it took less, took nothing within the deadline, or a signal came.
+FT_STATUS writeSome(int descriptor, const void* bytes, uint32_t count, uint32_t* written);
 
-// Waits until the bytes have left the port, then unlocks and closes it.
-FT_STATUS drainAndClose(int descriptor);
+// Waits until the bytes have left the port, at most their wire time at
+// charactersPerSecond plus kStallMilliseconds; a wait cut short by that deadline or by
+// a signal discards what is left. Then gives the port up and closes it.
+FT_STATUS drainAndClose(int descriptor, uint32_t charactersPerSecond);
 
 #endif

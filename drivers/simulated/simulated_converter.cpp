@@ -6,7 +6,8 @@
 //   LINE_TRANSMITTER_SIM_TRACE=FILE  appends one line per driver call to FILE
 //   LINE_TRANSMITTER_SIM_FAIL=CALL   makes that call fail: FT_Open,
 //       FT_SetBaudRate, FT_SetDataCharacteristics, FT_Close, FT_Write:N (the
-//       N-th write sends nothing), FT_Write:N:short (it takes half, rounded up)
+//       N-th write sends nothing, and the converter is gone: what follows
+//       fails, the close too), FT_Write:N:short (it takes half, rounded up)
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -21,13 +22,14 @@ enum WriteFault { kNoFault, kFailedWrite, kShortWrite };
 
 struct SimulatedConverter {
     bool open;
+    bool gone;                   // a write failed, as when the converter is unplugged
     int wordLength;              // 8 until configured
     unsigned long writes;        // FT_Write calls so far
     unsigned long faultyWrite;   // the write that the fail switch names, or 0
     WriteFault fault;            // what happens to it
 };
 
-SimulatedConverter converter = {false, 8, 0, 0, kNoFault};
+SimulatedConverter converter = {false, false, 8, 0, 0, kNoFault};
 
 void trace(const char* format, ...)
 {
@@ -92,6 +94,7 @@ FT_STATUS FT_API FT_Open(int deviceNumber, FT_HANDLE* handle)
         return FT_DEVICE_NOT_OPENED;
     }
     converter.open = true;
+    converter.gone = false;
     converter.wordLength = 8;
     converter.writes = 0;
     readWriteFault();
@@ -140,7 +143,8 @@ FT_STATUS FT_API FT_Write(FT_HANDLE handle, void* buffer, uint32_t bytesToWrite,
         return FT_INVALID_HANDLE;
     }
     WriteFault fault = ++converter.writes == converter.faultyWrite ? converter.fault : kNoFault;
-    if (fault == kFailedWrite) {
+    if (fault == kFailedWrite || converter.gone) {
+        converter.gone = true;
         return FT_IO_ERROR;
     }
     uint32_t accepted = fault == kShortWrite ? (bytesToWrite + 1) / 2 : bytesToWrite;
@@ -172,7 +176,13 @@ FT_STATUS FT_API FT_Close(FT_HANDLE handle)
         return FT_INVALID_HANDLE;
     }
     converter.open = false;
-    return failing("FT_Close") ? FT_IO_ERROR : FT_OK;
+    return failing("FT_Close") || converter.gone ? FT_IO_ERROR : FT_OK;
 }
 
 }  // extern "C"
+
+// The simulated hardware has no more to say than its statuses.
+ConverterFailure lastConverterFailure()
+{
+    return ConverterFailure{"", ""};
+}

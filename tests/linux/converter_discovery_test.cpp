@@ -42,11 +42,21 @@ protected:
     fs::path root_;
 };
 
-TEST_F(ConverterDiscovery, NoFtdiDriverMeansNoConverter)
+TEST_F(ConverterDiscovery, NoFtdiDriverMeansNoConverterAndOtherDriversAreNamed)
 {
+    std::string sys = (root_ / "sys").string();
+    std::string driver;
     EXPECT_EQ(pathOf(0), "");
-    addOtherDriverEntry("pl2303", "ttyUSB0");
+    EXPECT_FALSE(ftdiDriverLoaded(sys));
+    EXPECT_EQ(otherSerialPort(sys, &driver), "");
+    addOtherDriverEntry("pl2303", "ttyUSB3");
+    addOtherDriverEntry("ch341", "ttyUSB1");
     EXPECT_EQ(pathOf(0), "") << "a port of another driver is never a converter";
+    EXPECT_EQ(otherSerialPort(sys, &driver), "ttyUSB1");
+    EXPECT_EQ(driver, "ch341");
+    addFtdiEntry("ttyUSB0");
+    EXPECT_TRUE(ftdiDriverLoaded(sys));
+    EXPECT_EQ(otherSerialPort(sys, &driver), "ttyUSB1") << "the FTDI driver's are not others";
 }
 
 TEST_F(ConverterDiscovery, OrdersPortsByNumberNotByName)
@@ -64,8 +74,11 @@ TEST_F(ConverterDiscovery, OrdersPortsByNumberNotByName)
 
 TEST_F(ConverterDiscovery, IgnoresEntriesThatAreNotPorts)
 {
+    // Nor names that the kernel never gives a port, and that would name
+    // another device node than the entry's own, or one port twice.
     for (const char* name : {"bind", "unbind", "new_id", "module", "ttyUSB", "ttyUSBx",
-                             "ttyUSB3a", "ttyS0", "1-1:1.0"}) {
+                             "ttyUSB3a", "ttyS0", "1-1:1.0", "ttyUSB01", "ttyUSB007",
+                             "ttyUSB-1", "ttyUSB+4", "ttyUSB 4", "ttyUSB1234567890"}) {
         addFtdiEntry(name);
     }
     EXPECT_EQ(pathOf(0), "");

@@ -1,15 +1,19 @@
 // The kernel serial driver on a pseudo-terminal: the driver opens the far
 // end as it would /dev/ttyUSB<n>; the test reads and checks at the near end.
+// Every port starts as another program might have left it: every flag that
+// shapes bytes, framing or flow set wrong, at another speed.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <string>
+#include <thread>
 
 #include "ftd2xx.h"
 #include "kernel_serial_driver.h"
@@ -26,6 +30,28 @@ protected:
         ASSERT_EQ(grantpt(nearEnd_), 0);
         ASSERT_EQ(unlockpt(nearEnd_), 0);
         farEndPath_ = ptsname(nearEnd_);
+        dirty(0);
+    }
+
+    // Leaves the port with every setting wrong, and extra cflag bits on.
+    void dirty(tcflag_t extraControlFlags)
+    {
+        int port = ::open(farEndPath_.c_str(), O_RDWR | O_NOCTTY);
+        ASSERT_GE(port, 0);
+        termios settings{};
+        ASSERT_EQ(tcgetattr(port, &settings), 0);
+        settings.c_cflag |= CMSPAR | PARODD | CSTOPB | CS5 | CRTSCTS | extraControlFlags;
+        settings.c_cflag &= ~static_cast<tcflag_t>(CLOCAL);
+        settings.c_iflag |= IXON | IXOFF | IXANY | ICRNL | INLCR | IGNCR;
+        settings.c_oflag |= OPOST | ONLCR | OCRNL;
+        cfsetspeed(&settings, B57600);
+        tcsetattr(port, TCSANOW, &settings);
+        close(port);
+        termios left = portSettings();
+        ASSERT_TRUE(left.c_cflag & CMSPAR) << "the port must start dirty";
+        ASSERT_TRUE(left.c_iflag & IXON);
+        ASSERT_TRUE(left.c_oflag & OPOST);
+        ASSERT_TRUE(left.c_cflag & CRTSCTS);
     }
     void TearDown() override
     {
@@ -80,16 +106,25 @@ protected:
     uint32_t lastWritten_ = 0;
 };
 
-TEST_F(PseudoTerminalPort, OpensRawWithoutFlowControl)
+TEST_F(PseudoTerminalPort, SetsTheLineFromNothingWhateverItWasLeftAt)
 {
-    open();
-    termios settings = portSettings();
-    EXPECT_FALSE(settings.c_oflag & OPOST) << "a line feed would leave as CR LF";
-    EXPECT_FALSE(settings.c_lflag & (ICANON | ECHO | ISIG));
-    EXPECT_FALSE(settings.c_iflag & (IXON | IXOFF | ICRNL));
-    EXPECT_FALSE(settings.c_cflag & CRTSCTS);
-    EXPECT_TRUE(settings.c_cflag & CLOCAL);
-    EXPECT_TRUE(settings.c_cflag & CREAD);
+    for (tcflag_t hangUp : {tcflag_t{0}, tcflag_t{HUPCL}}) {
+        dirty(hangUp);
+        open();
+        ASSERT_EQ(FT_SetBaudRate(handle_, 19200), FT_OK);
+        ASSERT_EQ(FT_SetDataCharacteristics(handle_, FT_BITS_7, FT_STOP_BITS_1, FT_PARITY_EVEN),
+                  FT_OK);
+        termios settings = portSettings();
+        EXPECT_EQ(settings.c_iflag, 0u) << "no flow control, nothing translated";
+        EXPECT_EQ(settings.c_oflag, 0u) << "a line feed would leave as CR LF";
+        EXPECT_EQ(settings.c_lflag, 0u);
+        // A pseudo-terminal forces 8 bits without parity; all else is as asked.
+        const tcflag_t forced = CSIZE | PARENB;
+        EXPECT_EQ(settings.c_cflag & ~forced, B19200 | CREAD | CLOCAL | hangUp)
+            << std::hex << settings.c_cflag << ": no CMSPAR, CSTOPB, PARODD, CRTSCTS";
+        EXPECT_EQ(FT_Close(handle_), FT_OK);
+        handle_ = nullptr;
+    }
 }
 
 TEST_F(PseudoTerminalPort, SendsBytesExactlyAsWritten)
@@ -142,13 +177,25 @@ TEST_F(PseudoTerminalPort, IsHeldByOneProgramAtATime)
     handle_ = nullptr;
     close(other);
 
-    // Ours holds it: another program's lock fails.
+    // Ours holds it: another program's lock fails, and so does its open
+    // unless it runs as root; exclusive mode ends with our close, though
+    // the other program still holds the port.
     open();
     other = ::open(farEndPath_.c_str(), O_RDWR | O_NOCTTY);
-    if (other >= 0) {  // as root TIOCEXCL lets the open through; the lock does not
-        EXPECT_NE(flock(other, LOCK_EX | LOCK_NB), 0);
-        close(other);
+    if (other < 0) {
+        EXPECT_EQ(errno, EBUSY);
+        other = ::open(farEndPath_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     }
+    ASSERT_GE(other, 0) << "run as root, or the second open is refused";
+    EXPECT_NE(flock(other, LOCK_EX | LOCK_NB), 0);
+    int exclusive = 0;
+    ASSERT_EQ(ioctl(other, TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 1) << "TIOCEXCL keeps other users out";
+    ASSERT_EQ(FT_Close(handle_), FT_OK);
+    handle_ = nullptr;
+    ASSERT_EQ(ioctl(other, TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 0) << "exclusive mode must not outlive the close";
+    close(other);
 }
 
 TEST_F(PseudoTerminalPort, AbsentPortIsNotFound)
@@ -157,12 +204,55 @@ TEST_F(PseudoTerminalPort, AbsentPortIsNotFound)
     handle_ = nullptr;
 }
 
-TEST_F(PseudoTerminalPort, AWriteToAVanishedLineFails)
+TEST_F(PseudoTerminalPort, AVanishedLineFailsTheWriteAndTheDrain)
 {
     open();
+    ASSERT_EQ(write("sent\n"), FT_OK);
     close(nearEnd_);  // as when the converter is unplugged
     nearEnd_ = -1;
     EXPECT_EQ(write("lost\n"), FT_IO_ERROR);
+    EXPECT_EQ(FT_Close(handle_), FT_IO_ERROR);
+    handle_ = nullptr;
+}
+
+TEST_F(PseudoTerminalPort, AFarEndThatReadsSlowlyGetsEveryByte)
+{
+    open();
+    std::string bytes;
+    for (int i = 0; i < (1 << 20); ++i) {
+        bytes += static_cast<char>('a' + i % 26);
+    }
+    std::string got;
+    std::thread reader([&] {
+        while (got.size() < bytes.size()) {
+            pollfd ready = {nearEnd_, POLLIN, 0};
+            if (poll(&ready, 1, 2000) <= 0) {
+                return;
+            }
+            char chunk[16384];
+            ssize_t count = read(nearEnd_, chunk, sizeof chunk);
+            if (count <= 0) {
+                return;
+            }
+            got.append(chunk, static_cast<std::size_t>(count));
+            usleep(2000);
+        }
+    });
+    // As the sender does: a write that takes part is continued.
+    std::size_t done = 0;
+    int calls = 0;
+    while (done < bytes.size()) {
+        uint32_t taken = 0;
+        FT_STATUS status = FT_Write(handle_, &bytes[done],
+                                    static_cast<uint32_t>(bytes.size() - done), &taken);
+        ASSERT_EQ(status, FT_OK) << "a write that would block is waited on, never a failure";
+        ASSERT_GT(taken, 0u) << "the far end reads, so every write makes progress";
+        done += taken;
+        ++calls;
+    }
+    reader.join();
+    EXPECT_EQ(got, bytes);
+    EXPECT_GT(calls, 1) << "the far end must have been slower than the writes";
 }
 
 TEST_F(PseudoTerminalPort, CloseDeliversEverythingWrittenFirst)

@@ -21,6 +21,7 @@ struct VendorCalls {
 };
 
 VendorCalls vendor = {};
+const char* missing = "";  // what of the library is missing, for the message
 
 template <typename Call>
 bool find(void* library, const char* name, Call* call)
@@ -35,11 +36,16 @@ bool loadVendorCalls()
         return true;
     }
     void* library = loadVendorLibrary();
+    if (library == nullptr) {
+        missing = VENDOR_LIBRARY_NAME " cannot be loaded";
+        return false;
+    }
     VendorCalls found = {};
-    if (library == nullptr || !find(library, "FT_Open", &found.open) ||
+    if (!find(library, "FT_Open", &found.open) ||
         !find(library, "FT_SetBaudRate", &found.setBaudRate) ||
         !find(library, "FT_SetDataCharacteristics", &found.setDataCharacteristics) ||
         !find(library, "FT_Write", &found.write) || !find(library, "FT_Close", &found.close)) {
+        missing = VENDOR_LIBRARY_NAME " lacks one of the calls this program makes";
         return false;
     }
     vendor = found;
@@ -90,3 +96,13 @@ FT_STATUS FT_API FT_Close(FT_HANDLE handle)
 }
 
 }  // extern "C"
+
+// The vendor's library says no more than its statuses; only its absence is ours to tell.
+ConverterFailure lastConverterFailure()
+{
+    return ConverterFailure{missing,
+                            missing[0] != '\0'
+                                ? "install the converter's driver from its vendor, which "
+                                  "brings the library"
+                                : ""};
+}

@@ -3,6 +3,12 @@
 #ifndef LINE_TRANSMITTER_VENDOR_LIBRARY_H
 #define LINE_TRANSMITTER_VENDOR_LIBRARY_H
 
+#ifdef _WIN32
+#define VENDOR_LIBRARY_NAME "FTD2XX.dll"
+#else
+#define VENDOR_LIBRARY_NAME "libftd2xx.so"
+#endif
+
 // The loaded library, or nullptr when it cannot be loaded.
 void* loadVendorLibrary();
 

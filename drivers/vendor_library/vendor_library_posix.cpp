@@ -6,7 +6,7 @@ void* loadVendorLibrary()
 {
     // Local: the library's own FT_ names must not resolve to ours, nor ours
     // to its.
-    return dlopen("libftd2xx.so", RTLD_NOW | RTLD_LOCAL);
+    return dlopen(VENDOR_LIBRARY_NAME, RTLD_NOW | RTLD_LOCAL);
 }
 
 void* findVendorFunction(void* library, const char* name)
