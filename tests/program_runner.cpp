@@ -35,6 +35,10 @@ double secondsSince(Clock::time_point start)
         dup2(errorsFd, 2) < 0) {
         _exit(126);
     }
+    int brokenPipe[2];
+    if (input.errorsToBrokenPipe && (pipe(brokenPipe) != 0 || dup2(brokenPipe[1], 2) < 0)) {
+        _exit(126);
+    }
     close_range(3, ~0u, 0);  // nothing of the test's may leak into the program
     for (int descriptor : input.closedDescriptors) {
         close(descriptor);

@@ -23,6 +23,7 @@ struct ProgramInput {
     std::vector<std::string> environment;      // NAME=VALUE, added to ours
     std::string workingFolder;                 // "" for ours
     std::vector<int> closedDescriptors;        // of 0, 1, 2: left closed in the child
+    bool errorsToBrokenPipe = false;           // standard error a pipe that nobody reads
 
     // Standard input as a pipe instead: `bytes` at once, `laterBytes` after
     // 300 ms, then the pipe is closed, unless it is held open.

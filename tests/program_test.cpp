@@ -267,6 +267,13 @@ TEST_F(Program, NoDescriptorOfItsOwnTakesAClosedStandardOnesPlace)
     EXPECT_EQ(closedErrors.exitStatus, 1);
     EXPECT_EQ(trace(), std::string(kFullTrace) + "FT_Write 3\nFT_Close\n")
         << "the message must not land in the converter's file";
+
+    // A standard error that nobody reads must not kill the program.
+    input.closedDescriptors = {};
+    input.errorsToBrokenPipe = true;
+    ProgramRun brokenErrors = runProgram(programCommand, input);
+    EXPECT_EQ(brokenErrors.killedBy, 0);
+    EXPECT_EQ(brokenErrors.exitStatus, 1);
 }
 
 TEST_F(Program, ASignalEndsTheRunInOrderWithTheCount)

@@ -16,10 +16,11 @@ struct OpenConverter {
     int descriptor;
     termios settings;          // ours, whole: never read back from the port
     uint32_t baudRate;
+    bool stalled;              // a write waited out its deadline: the close waits no more
     char path[256];
 };
 
-OpenConverter converter = {-1, {}, 9600, ""};
+OpenConverter converter = {-1, {}, 9600, false, ""};
 
 // What the last failed call can tell the user.
 char failureDetail[512];
@@ -34,7 +35,9 @@ bool isOpen(FT_HANDLE handle)
 FT_STATUS failed(FT_STATUS status, const char* path, int reason, const char* advice)
 {
     snprintf(failureDetail, sizeof failureDetail, "%s: %s", path,
-             reason != 0 ? strerror(reason) : "the converter stopped taking bytes");
+             reason == EINTR ? "the drain was cut short, what was queued is discarded"
+             : reason != 0   ? strerror(reason)
+                             : "the converter stopped taking bytes");
     failureAdvice = advice;
     return status;
 }
@@ -100,6 +103,7 @@ FT_STATUS openConverterAt(const char* path, FT_HANDLE* handle)
         return failed(status, path, reason, adviceForOpenError(reason));
     }
     converter.baudRate = 9600;
+    converter.stalled = false;
     snprintf(converter.path, sizeof converter.path, "%s", path);
     *handle = &converter;
     return FT_OK;
@@ -167,7 +171,8 @@ FT_STATUS FT_API FT_Write(FT_HANDLE handle, void* buffer, uint32_t bytesToWrite,
     if (!isOpen(handle)) {
         return FT_INVALID_HANDLE;
     }
-    FT_STATUS status = writeSome(converter.descriptor, buffer, bytesToWrite, bytesWritten);
+    FT_STATUS status = writeSome(converter.descriptor, buffer, bytesToWrite, bytesWritten,
+                                 &converter.stalled);
     return status == FT_OK ? status : failed(status, converter.path, errno, "");
 }
 
@@ -178,7 +183,7 @@ FT_STATUS FT_API FT_Close(FT_HANDLE handle)
     }
     int descriptor = converter.descriptor;
     converter.descriptor = -1;
-    FT_STATUS status = drainAndClose(descriptor, charactersPerSecond());
+    FT_STATUS status = drainAndClose(descriptor, converter.stalled ? 0 : charactersPerSecond());
     return status == FT_OK ? status : failed(status, converter.path, errno, "");
 }
 

@@ -171,7 +171,8 @@ FT_STATUS applySettings(int descriptor, const termios& wanted)
     return FT_IO_ERROR;
 }
 
-FT_STATUS writeSome(int descriptor, const void* bytes, uint32_t count, uint32_t* written)
+FT_STATUS writeSome(int descriptor, const void* bytes, uint32_t count, uint32_t* written,
+                    bool* stalled)
 {
     const char* next = static_cast<const char*>(bytes);
     uint32_t done = 0;
@@ -185,9 +186,11 @@ FT_STATUS writeSome(int descriptor, const void* bytes, uint32_t count, uint32_t*
             // Full: wait for room. Nothing within the deadline, or a signal,
             // returns with nothing taken; the caller decides.
             pollfd port = {descriptor, POLLOUT, 0};
-            if (poll(&port, 1, kStallMilliseconds) > 0) {
+            int ready = poll(&port, 1, kStallMilliseconds);
+            if (ready > 0) {
                 continue;
             }
+            *stalled = ready == 0;
             break;
         }
         if (accepted < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
@@ -218,8 +221,12 @@ bool drain(int descriptor, uint32_t charactersPerSecond)
     if (ioctl(descriptor, TIOCOUTQ, &queued) != 0) {
         return false;
     }
+    if (charactersPerSecond == 0) {
+        errno = 0;  // stalled before: nothing more to wait for
+        return queued == 0 && tcdrain(descriptor) == 0;
+    }
     long long deadline = millisecondsNow() + kStallMilliseconds +
-                         queued * 1000LL / (charactersPerSecond > 0 ? charactersPerSecond : 1);
+                         queued * 1000LL / charactersPerSecond;
     while (queued > 0) {
         if (millisecondsNow() > deadline) {
             errno = 0;  // ours: the converter stopped taking bytes

@@ -39,12 +39,16 @@ FT_STATUS applySettings(int descriptor, const termios& wanted);
 
 // Writes as much as the port takes without waiting; when it takes nothing,
 // waits for room, up to kStallMilliseconds. FT_OK with *written < count
-// when it took less, took nothing within the deadline, or a signal came.
-FT_STATUS writeSome(int descriptor, const void* bytes, uint32_t count, uint32_t* written);
+// when it took less, took nothing within the deadline (*stalled is then
+// set), or a signal came.
+FT_STATUS writeSome(int descriptor, const void* bytes, uint32_t count, uint32_t* written,
+                    bool* stalled);
 
 // Waits until the bytes have left the port, at most their wire time at
-// charactersPerSecond plus kStallMilliseconds; a wait cut short by that deadline or by
-// a signal discards what is left. Then gives the port up and closes it.
+// charactersPerSecond plus kStallMilliseconds; a wait cut short by that
+// deadline or by a signal discards what is left, and so does a
+// charactersPerSecond of 0, for a port that has stalled already. Then gives
+// the port up and closes it.
 FT_STATUS drainAndClose(int descriptor, uint32_t charactersPerSecond);
 
 #endif
