@@ -4,9 +4,15 @@
 //
 //   for each line (up to a line feed, or the end of input): its bytes
 //   before its first NUL, then 0x0A; the run stops after the first line
-//   whose sent bytes hold ESC, or at the end of input.
+//   whose sent bytes hold ESC, or at the end of input; after a failure,
+//   one message that says how many lines were handed over and how many
+//   surely left the converter (those whose line feed went 10 KiB or more
+//   before the failure); after a signal, the line going out is finished,
+//   after a second it is cut short; exit 0, 1 (nothing sent), 2 (something
+//   sent) or 128 + the signal.
 //
 // The first three input bytes choose a driver fault; the rest is stdin.
+#include <signal.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -15,6 +21,7 @@
 #include <string>
 
 #include "ftd2xx.h"
+#include "transmit_line.h"
 
 int lineTransmitterMain(int argc, char** argv);  // the program's main
 
@@ -22,8 +29,12 @@ namespace {
 
 enum Fault : uint8_t {
     kNoFault, kFailingWrite, kShortWrites, kStalledWrite,
-    kFailingOpen, kFailingBaudRate, kFailingFraming, kFailingClose, kFaultKinds
+    kFailingOpen, kFailingBaudRate, kFailingFraming, kFailingClose,
+    kSignal, kTwoSignals, kFaultKinds
 };
+
+// What the converter may still hold when a write returns.
+const size_t kHeldAtMost = 10240;
 
 FILE* fuzzerLog = stderr;  // the real one, also while the program's is redirected
 
@@ -47,6 +58,8 @@ struct Recorder {
     std::string wire;       // the bytes accepted
     uint32_t writes;
     bool failed;            // a write failed or stalled
+    bool signalled;         // the signal fault has struck
+    size_t wireAtSignal;    // how much had gone out then
     int handleTarget;
 };
 
@@ -80,6 +93,39 @@ size_t lineFeeds(const std::string& bytes)
         count += byte == '\n';
     }
     return count;
+}
+
+}  // namespace
+
+ConverterFailure lastConverterFailure()
+{
+    return ConverterFailure{"", ""};
+}
+
+namespace {
+
+// Where to send again from, as the message must put it, for a wire whose
+// bytes were all handed over; drained: the close confirmed they all left.
+std::string resendPoint(const std::string& wire, bool drained)
+{
+    if (wire.empty()) {
+        return "nothing was sent: the same input can be sent again";
+    }
+    size_t handedOver = lineFeeds(wire);
+    size_t sent = 0;
+    for (size_t at = 0; at < wire.size(); ++at) {
+        sent += wire[at] == '\n' && (drained || at + 1 + kHeldAtMost <= wire.size());
+    }
+    bool cut = wire.back() != '\n';
+    char text[200];
+    if (sent == handedOver && !cut) {
+        snprintf(text, sizeof text, "%zu %s sent: send again from line %zu", sent,
+                 sent == 1 ? "line" : "lines", sent + 1);
+    } else {
+        snprintf(text, sizeof text, "%zu %s handed over, %zu surely sent%s", handedOver,
+                 handedOver == 1 ? "line" : "lines", sent, cut ? ", part of line" : ":");
+    }
+    return text;
 }
 
 }  // namespace
@@ -138,6 +184,15 @@ FT_STATUS FT_API FT_Write(FT_HANDLE h, void* buffer, uint32_t bytesToWrite,
         recorder.failed = true;
         return FT_OK;
     }
+    if (faultyWrite && (recorder.fault == kSignal || recorder.fault == kTwoSignals)) {
+        // SIGHUP: libFuzzer keeps SIGINT and SIGTERM for itself.
+        recorder.signalled = true;
+        recorder.wireAtSignal = recorder.wire.size() + bytesToWrite;
+        raise(SIGHUP);
+        if (recorder.fault == kTwoSignals) {
+            raise(SIGHUP);
+        }
+    }
     // Short writes start at the faulty write and go on from there.
     uint32_t accepted = bytesToWrite;
     bool shortened = recorder.fault == kShortWrites && recorder.writes >= recorder.faultyWrite;
@@ -153,8 +208,10 @@ FT_STATUS FT_API FT_Close(FT_HANDLE h)
 {
     check(h == handle() && recorder.calls.find('C') == std::string::npos, "one close");
     recorder.calls += 'C';
-    return recorder.fault == kFailingClose ? FT_IO_ERROR : FT_OK;
+    // A converter whose write failed is gone: its drain fails too.
+    return recorder.fault == kFailingClose || recorder.failed ? FT_IO_ERROR : FT_OK;
 }
+
 
 int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
@@ -166,6 +223,7 @@ int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     recorder.faultyWrite = 1u + data[1] % 16u;
     recorder.shortCap = 1u + data[2] % 64u * 16u;
     recorder.failStatus = 1u + data[2] % 9u;  // 1 to 9: named and unknown statuses
+    interruptingSignals = 0;
     const uint8_t* input = data + 3;
     size_t inputSize = size - 3;
     recorder.expected = modelWire(input, inputSize);
@@ -202,21 +260,35 @@ int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     }
     check(recorder.calls.back() == 'C', "the converter is closed at the end");
+    check(message.empty() || message.find('\n') == message.size() - 1, "one message, one line");
     if (recorder.failed) {
         check(recorder.expected.compare(0, recorder.wire.size(), recorder.wire) == 0,
               "what went out before a failure is the wire's beginning");
-        check(exitStatus == 1, "a failed write is reported");
-        char whole[64];
-        size_t lines = lineFeeds(recorder.wire);
-        snprintf(whole, sizeof whole, "after %zu %s went out whole", lines,
-                 lines == 1 ? "line" : "lines");
-        check(message.find(whole) != std::string::npos, "the message counts the whole lines");
+        check(exitStatus == (recorder.wire.empty() ? 1 : 2), "1 if nothing was sent, else 2");
+        check(message.find(resendPoint(recorder.wire, false)) != std::string::npos,
+              "the message says where to send again from");
+        return 0;
+    }
+    if (recorder.signalled) {
+        // The line going out is finished after one signal; after two, what
+        // went out is all there is.
+        size_t end = recorder.fault == kSignal
+                         ? recorder.expected.find('\n', recorder.wireAtSignal - 1) + 1
+                         : recorder.wireAtSignal;
+        check(recorder.wire == recorder.expected.substr(0, end),
+              "a signal ends the run after the line going out, a second at once");
+        check(exitStatus == 128 + SIGHUP, "exit 128 + the signal");
+        check(message.find("interrupted by SIGHUP") != std::string::npos &&
+                  message.find(resendPoint(recorder.wire, true)) != std::string::npos,
+              "the interruption is reported with where to send again from");
         return 0;
     }
     check(recorder.wire == recorder.expected, "the wire carries exactly the model's bytes");
     if (recorder.fault == kFailingClose) {
-        check(exitStatus == 1 && message.find("closing") != std::string::npos,
-              "a failed close is reported");
+        check(exitStatus == (recorder.wire.empty() ? 1 : 2) &&
+                  message.find("closing") != std::string::npos &&
+                  message.find(resendPoint(recorder.wire, false)) != std::string::npos,
+              "a failed close is reported with where to send again from");
     } else {
         check(exitStatus == 0 && message.empty(), "a clean run is silent and exits 0");
     }

@@ -368,6 +368,11 @@ int main(int argc, char** argv)
         fputs(kVersion, stdout);
         return 0;
     }
+    // A clean slate, also where main runs more than once in one process.
+    recentLines = 0;
+    oldestRecent = 0;
+    firstSignal = 0;
+    interruptingSignals = 0;
     handleSignals();
     if (!standardStreamsReady()) {
         fprintf(stderr, "line-transmitter: standard input is closed (there is nothing to "
@@ -375,8 +380,6 @@ int main(int argc, char** argv)
                         "input\n");
         return kNothingSent;
     }
-    recentLines = 0;
-    oldestRecent = 0;
     FT_HANDLE ftHandle = nullptr;
     int setUpStatus = openAndSetUp(&ftHandle);
     if (setUpStatus != 0) {
