@@ -1,7 +1,11 @@
 // The installed program on a pseudo-terminal that stands in for
 // /dev/ttyUSB0, inside a private mount namespace: overlays on /sys/bus and
 // /dev add the FTDI driver's entry and the port there alone, leaving the
-// host's untouched. Needs root (CI runs as root); skipped otherwise.
+// host's untouched. Needs root (CI runs as root); skipped otherwise. What
+// the kernel's own FTDI driver can show (bytes, settings, ports in use,
+// absent, unplugged) is tested there, in the QEMU guest; here is what only
+// a far end under the test's control can show: the calls the program makes,
+// closed descriptors, signals, and a far end that stops reading.
 //
 //   end_to_end_tests --program=PATH
 #include <gtest/gtest.h>
@@ -13,7 +17,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <mutex>
@@ -150,17 +153,11 @@ protected:
                 if (count > 0) {
                     std::lock_guard<std::mutex> lock(mutex_);
                     wire_.append(chunk, static_cast<std::size_t>(count));
-                    if (!hangUpAfter_.empty() && wire_ == hangUpAfter_) {
-                        close(nearEnd_);  // the far end now fails as if unplugged
-                        nearEnd_ = -1;
-                        return;
-                    }
                 }
             }
         }
     }
 
-    std::string hangUpAfter_;  // set before run()
     std::atomic<bool> paused_{false};  // the far end stops reading
     std::string scratch_;
     std::string farEnd_;
@@ -171,21 +168,6 @@ protected:
     std::mutex mutex_;
     std::string wire_;
 };
-
-TEST_F(StandInConverter, SendsExactlyTheLinesUpToEscape)
-{
-    ProgramRun result = run("AB\nQ\x1b\nZZ\n");
-    EXPECT_EQ(result.exitStatus, 0) << result.errors;
-    EXPECT_EQ(result.errors, "");
-    EXPECT_EQ(wire(), "AB\nQ\x1b\n");
-
-    termios settings{};
-    ASSERT_EQ(tcgetattr(nearEnd_, &settings), 0);
-    EXPECT_EQ(cfgetospeed(&settings), static_cast<speed_t>(B19200));
-    EXPECT_FALSE(settings.c_oflag & OPOST);
-    EXPECT_FALSE(settings.c_iflag & (IXON | IXOFF));
-    EXPECT_FALSE(settings.c_cflag & CRTSCTS);
-}
 
 // What a pseudo-terminal cannot show (it forces its own framing, and its
 // drain returns at once) shows in the calls the program makes.
@@ -300,55 +282,6 @@ TEST_F(StandInConverter, AFarEndThatStopsReadingEndsTheRunWithinTheDeadline)
                                   "taking bytes); 1 line handed over, 1 surely sent, part of "
                                   "line 2 went out: send again from line 2;"),
               std::string::npos) << stalled.errors;
-}
-
-TEST_F(StandInConverter, AConverterGoneMidRunStopsTheRun)
-{
-    hangUpAfter_ = "one\n";
-    // The input trickles in, as from a user; "three" would come long after.
-    std::string feeder =
-        "exec \"$0\" < <(printf 'one\\n'; sleep 1; printf 'two\\n'; sleep 5; printf 'three\\n')";
-    auto started = std::chrono::steady_clock::now();
-    ProgramRun result = run("", {"bash", "-c", feeder});
-    auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started);
-    EXPECT_EQ(result.exitStatus, 2);
-    EXPECT_NE(result.errors.find("(/dev/ttyUSB0: Input/output error); 1 line handed over, "
-                                 "0 surely sent: send again from line 1"),
-              std::string::npos) << result.errors;
-    EXPECT_LT(seconds.count(), 5.0) << "the program waited for more input";
-}
-
-TEST_F(StandInConverter, HeldByAnotherProgramIsReported)
-{
-    std::string holder = "exec 9<>/dev/ttyUSB0; flock -n 9 && exec \"$0\" \"$@\"";
-    ProgramRun result = run("AB\n", {"sh", "-c", holder});
-    EXPECT_EQ(result.exitStatus, 1);
-    EXPECT_NE(result.errors.find("(/dev/ttyUSB0: Device or resource busy)"),
-              std::string::npos) << result.errors;
-    EXPECT_EQ(result.inputLeftAt, 0);
-    EXPECT_EQ(wire(), "");
-}
-
-TEST(NoConverter, IsReportedWithTheInputUntouched)
-{
-    std::string why = whyNoNamespace();
-    if (!why.empty()) {
-        GTEST_SKIP() << why;
-    }
-    std::string scratch = makeScratchFolder();
-    // An empty FTDI driver folder: the driver is loaded, no converter bound.
-    std::string script =
-        "set -e; mount --make-rprivate /; mkdir -p \"$0/u\" \"$0/w\"; "
-        "mount -t overlay overlay -o \"lowerdir=/sys/bus,upperdir=$0/u,workdir=$0/w\" /sys/bus; "
-        "rm -rf /sys/bus/usb-serial; mkdir -p /sys/bus/usb-serial/drivers/ftdi_sio; exec \"$1\"";
-    ProgramInput input;
-    input.bytes = "AB\n";
-    ProgramRun result = runProgram({"unshare", "-m", "sh", "-c", script, scratch, program}, input);
-    std::filesystem::remove_all(scratch);
-    EXPECT_EQ(result.exitStatus, 1);
-    EXPECT_NE(result.errors.find("(no FTDI converter is attached)"), std::string::npos)
-        << result.errors;
-    EXPECT_EQ(result.inputLeftAt, 0);
 }
 
 }  // namespace

@@ -1,0 +1,195 @@
+#!/usr/bin/env bash
+# line-transmitter on the kernel's own FTDI driver: boots Debian's kernel in
+# QEMU (software emulation, no KVM needed) with emulated FTDI chips and other
+# usb-serial devices on an xhci controller, runs guest_init.sh there, and
+# judges on the host what each chip received (its file chardev) and was set
+# to (QEMU's usb_serial trace).
+#
+#   run_in_qemu.sh PROGRAM WORK_FOLDER
+#
+# Debian's kernel and busybox-static are fetched once into WORK_FOLDER by
+# apt-get download, never installed. Exit 77 (skipped) when they cannot be
+# had, except under CI, where that is a failure.
+set -euo pipefail
+program=$(realpath "$1") work=$2
+here=$(cd "$(dirname "$0")" && pwd)
+mkdir -p "$work"
+cd "$work"
+
+skip() {
+    echo "SKIPPED: $*"
+    [ -n "${CI:-}" ] && exit 1
+    exit 77
+}
+command -v qemu-system-x86_64 > /dev/null || skip "qemu-system-x86_64 is not installed"
+
+# The kernel that linux-image-amd64 depends on, and busybox, unpacked here.
+if [ ! -e packages/done ]; then
+    rm -rf packages && mkdir -p packages/unpacked
+    kernel=$(apt-cache depends linux-image-amd64 2> /dev/null |
+             awk '/Depends: linux-image-[0-9]/ { print $2; exit }')
+    [ -n "$kernel" ] || skip "apt-cache knows no linux-image-amd64 (run apt-get update)"
+    (cd packages && apt-get download "$kernel" busybox-static > /dev/null 2>&1) ||
+        skip "apt-get download $kernel busybox-static failed"
+    for package in packages/*.deb; do
+        dpkg-deb -x "$package" packages/unpacked
+    done
+    touch packages/done
+fi
+vmlinuz=$(ls packages/unpacked/boot/vmlinuz-*)
+version=${vmlinuz##*/vmlinuz-}
+modules=packages/unpacked/lib/modules/$version
+
+# The initramfs: busybox, the USB host and serial modules with the
+# modules.dep that busybox's depmod makes, the program and its libraries.
+rm -rf root && mkdir -p root/bin root/proc root/sys root/dev root/tmp root/etc
+cp packages/unpacked/bin/busybox root/bin/
+cp "$here/guest_init.sh" root/init
+for module in usb/common/usb-common usb/core/usbcore usb/host/xhci-hcd usb/host/xhci-pci \
+              usb/serial/usbserial usb/serial/ftdi_sio; do
+    mkdir -p "root/lib/modules/$version/kernel/drivers/${module%/*}"
+    cp "$modules/kernel/drivers/$module.ko" "root/lib/modules/$version/kernel/drivers/$module.ko"
+done
+root/bin/busybox depmod -b root "$version"
+cp "$program" root/bin/line-transmitter
+for library in $(ldd "$program" | grep -o '/[^ ]*'); do
+    mkdir -p "root$(dirname "$library")"
+    cp -L "$library" "root$library"
+done
+(cd root && find . | bin/busybox cpio -o -H newc 2> /dev/null) | gzip -1 > initramfs.gz
+
+# Every device's chardev is a file: what that chip received.
+rm -f wire-* console.log trace.log marks monitor.* reply.*
+devices=(b0 b1 b3 b4 b5 b6 b7 b8 b9 fa fb)
+chardevs=()
+for device in "${devices[@]}"; do
+    : > "wire-$device"
+    chardevs+=(-chardev "file,id=$device,path=wire-$device")
+done
+mkfifo monitor.in monitor.out reply.in reply.out
+: > console.log
+qemu-system-x86_64 -machine q35 -accel tcg -m 256 -display none -no-reboot -nodefaults \
+    -kernel "$vmlinuz" -initrd initramfs.gz -append "console=ttyS0 quiet panic=-1" \
+    -serial file:console.log -chardev pipe,id=reply,path=reply -serial chardev:reply \
+    -chardev pipe,id=monitor,path=monitor -mon chardev=monitor,mode=readline \
+    -device qemu-xhci,id=xhci,p2=15,p3=15 "${chardevs[@]}" \
+    -device usb-braille,id=b0,chardev=b0,bus=xhci.0 \
+    -trace 'usb_serial_set_*' -D trace.log &
+qemu=$!
+trap 'kill $qemu 2> /dev/null || true' EXIT
+exec 5> monitor.in 6> reply.in
+cat monitor.out > monitor.log &
+cat reply.out > /dev/null &
+
+# Carries out the guest's requests until it is done, within 80 s.
+declare -A address
+done_lines=0 finished=
+deadline=$((SECONDS + 80))
+while [ -z "$finished" ] && [ $SECONDS -lt $deadline ] && kill -0 $qemu 2> /dev/null; do
+    mapfile -t requests < <(grep -a '^HOST-DO ' console.log | tr -d '\r')
+    while [ $done_lines -lt ${#requests[@]} ]; do
+        read -r _ verb rest <<< "${requests[$done_lines]}"
+        case $verb in
+        monitor) echo "$rest" >&5; sleep 0.3 ;;
+        mark)
+            sizes=$(for device in "${devices[@]}"; do stat -c %s "wire-$device"; done)
+            echo "$rest $(wc -l < trace.log) $(echo $sizes)" >> marks ;;
+        done) finished=1 ;;
+        esac
+        echo ok >&6
+        done_lines=$((done_lines + 1))
+    done
+    sleep 0.05
+done
+wait $qemu 2> /dev/null || true
+[ -n "$finished" ] || { cat console.log; echo "FAIL: the guest did not finish in time"; exit 1; }
+# "Device 0.3, Port 3, Speed 12 Mb/s, Product QEMU USB SERIAL, ID: fa"
+for device in "${devices[@]}"; do
+    address[$device]=$(tr -d '\r' < monitor.log |
+                       sed -n "s/.*Device [0-9]*\.\([0-9]*\),.* ID: $device\$/\1/p" | head -n 1)
+done
+
+# --- Judging --------------------------------------------------------------
+failures=0
+check() {  # check DESCRIPTION COMMAND...
+    if "${@:2}"; then echo "ok   $1"; else echo "FAIL $1"; failures=$((failures + 1)); fi
+}
+# What device received between the mark before case and the case's own mark.
+received() {  # received CASE DEVICE
+    local column
+    for column in "${!devices[@]}"; do [ "${devices[$column]}" = "$2" ] && break; done
+    awk -v name="$1" -v column=$((column + 3)) '
+        $1 == name { print previous[column], $column - previous[column]; exit }
+        { for (i = 1; i <= NF; ++i) previous[i] = $i }' marks | {
+        read -r from count
+        tail -c +$((from + 1)) "wire-$2" | head -c "$count"
+    }
+}
+# The settings that the driver programmed into device during case.
+settings() {  # settings CASE DEVICE
+    awk -v name="$1" '$1 == name { print previous + 1, $2; exit } { previous = $2 }' marks | {
+        read -r from to
+        sed -n "${from},${to}p" trace.log | grep -a " dev [0-9]*:${address[$2]} " || true
+    }
+}
+outcome() { grep -a "^CASE $1 " console.log | tr -d '\r'; }
+errors() { grep -a "^ERR $1: " console.log | tr -d '\r' | sed "s/^ERR $1: //"; }
+is() { [ "$1" = "$2" ] || { printf '    got:  %q\n    want: %q\n' "$1" "$2"; false; }; }
+has() { [[ $1 == *"$2"* ]] || { printf '    got:  %q\n    lacks: %q\n' "$1" "$2"; false; }; }
+last() {  # the values of the last trace line of this event
+    grep -a "usb_serial_$2" <<< "$1" | tail -n 1 | sed 's/.*dev [0-9]*:[0-9]* //'
+}
+# Flow control as the program's last setting left it: the one programmed with
+# the last framing. (At close the driver turns flow control off anyway.)
+flowAsSet() {
+    awk '/usb_serial_set_data/ { framed = 1; flow = "" }
+         framed && flow == "" && /usb_serial_set_flow_control/ { flow = $0 }
+         END { sub(/.*dev [0-9]*:[0-9]* /, "", flow); print flow }' <<< "$1"
+}
+nothingElseReceived() {  # no device but the one named received anything in case
+    local device
+    for device in "${devices[@]}"; do
+        [ "$device" = "$2" ] || [ -z "$(received "$1" "$device" | od -An -c)" ] || return 1
+    done
+}
+
+check "no FTDI driver: exit 1, the other driver's port named" \
+    is "$(outcome no-driver)" "CASE no-driver exit=1"
+check "  message" has "$(errors no-driver)" "(no FTDI converter: the kernel's FTDI driver (ftdi_sio) is not loaded; /dev/ttyUSB0 is driven by generic, not by the FTDI driver)"
+check "  nothing reached any device" nothingElseReceived no-driver none
+check "FTDI driver, no converter: exit 1" is "$(outcome no-converter)" "CASE no-converter exit=1"
+check "  message" has "$(errors no-converter)" "(no FTDI converter is attached; /dev/ttyUSB0 is driven by generic"
+check "  nothing reached any device" nothingElseReceived no-converter none
+
+check "the example: exit 0, silent" is "$(outcome example) $(errors example)" "CASE example exit=0 "
+check "  converter 0 is ttyUSB2, the lowest FTDI port: its chip got exactly the bytes" \
+    is "$(received example fa | od -An -tx1 | tr -s ' ')" " 41 42 0a 51 1b 0a"
+check "  no other port was opened" nothingElseReceived example fa
+for dirt in 57600 cs8_cstopb_-parenb crtscts ixon_ixoff parenb_parodd_cmspar parenb_-parodd_cmspar; do
+    chip=$(settings "from-$dirt" fa)
+    check "left at $dirt: the chip ends at 19200 baud" is "$(last "$chip" set_baud)" "baud rate 19200"
+    check "  7 data bits, even parity, 1 stop bit" is "$(last "$chip" set_data)" \
+        "parity E, data bits 7, stop bits 1"
+    check "  no flow control" is "$(flowAsSet "$chip")" "flow control 0"
+    check "  the bytes" is "$(outcome "from-$dirt") $(received "from-$dirt" fa)" \
+        "CASE from-$dirt exit=0 AB"
+done
+# The driver programs the inherited settings into the chip at open: the dirt was real.
+check "the port really was left dirty (RTS/CTS on at the open)" \
+    has "$(settings from-crtscts fa)" "flow control 1"
+check "a 5000-character line arrives whole" \
+    is "$(outcome long-line) $(received long-line fa | tr -d L | od -An -c | tr -d ' ') $(received long-line fa | wc -c)" \
+    "CASE long-line exit=0 \n 5001"
+check "held by another program: exit 1" is "$(outcome held)" "CASE held exit=1"
+check "  message names the port and the reason" has "$(errors held)" \
+    "cannot open converter 0 (/dev/ttyUSB2: Device or resource busy); nothing was sent; another program holds the port"
+check "no permission: exit 1" is "$(outcome no-permission)" "CASE no-permission exit=1"
+check "  message names the port, the reason and the group" has "$(errors no-permission)" \
+    "(/dev/ttyUSB2: Permission denied); nothing was sent; add the user to the group that owns the port, usually dialout"
+check "unplugged mid-run: exit 2" is "$(outcome unplugged)" "CASE unplugged exit=2"
+check "  one message, naming lines handed over and where to send again from" \
+    is "$(errors unplugged)" "line-transmitter: sending to converter 0 failed (/dev/ttyUSB2: Input/output error); 1 line handed over, 0 surely sent: send again from line 1 (line 1 may arrive twice); check that the converter is still plugged in and the cable is sound"
+check "  the chip got the line before it went" is "$(received unplugged fa)" "one"
+
+echo "$failures failed"
+[ $failures -eq 0 ] || { echo "--- console"; tr -d '\r' < console.log | grep -a -v '^$' | tail -n 80; exit 1; }
