@@ -104,6 +104,22 @@ ConverterFailure lastConverterFailure()
 
 namespace {
 
+// Why the write failed, as the message must put it.
+std::string writeCause()
+{
+    static const char* const names[] = {"", "FT_INVALID_HANDLE", "FT_DEVICE_NOT_FOUND",
+                                        "FT_DEVICE_NOT_OPENED", "FT_IO_ERROR",
+                                        "FT_INSUFFICIENT_RESOURCES", "FT_INVALID_PARAMETER",
+                                        "FT_INVALID_BAUD_RATE"};
+    if (recorder.fault == kStalledWrite) {
+        return "(the converter stopped taking bytes)";
+    }
+    if (recorder.failStatus < 8) {
+        return std::string("(") + names[recorder.failStatus] + ")";
+    }
+    return "(driver status " + std::to_string(recorder.failStatus) + ")";
+}
+
 // Where to send again from, as the message must put it, for a wire whose
 // bytes were all handed over; drained: the close confirmed they all left.
 std::string resendPoint(const std::string& wire, bool drained)
@@ -267,6 +283,7 @@ int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         check(exitStatus == (recorder.wire.empty() ? 1 : 2), "1 if nothing was sent, else 2");
         check(message.find(resendPoint(recorder.wire, false)) != std::string::npos,
               "the message says where to send again from");
+        check(message.find(writeCause()) != std::string::npos, "the message names the cause");
         return 0;
     }
     if (recorder.signalled) {

@@ -5,7 +5,9 @@
 #include <stdio.h>
 #include <string.h>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#define getc_unlocked _getc_nolock
+#else
 #include <poll.h>
 #include <unistd.h>
 #endif
@@ -31,28 +33,29 @@ void waitForInput()
 }
 
 // The next byte of standard input, EOF at its end or on a read error, or
-// kAbandoned once a signal says to read no more. A line that has begun
-// going out is finished after the first signal, so the receiver never gets
-// a fragment; the second abandons it too.
+// kAbandoned when a signal came while it waited for input. A line that has
+// begun going out is finished after the first signal, so the receiver never
+// gets a fragment; the second abandons it too. Bytes already buffered are
+// taken without a look at the signals: the run looks at each line's start
+// and before each write.
 int nextInputByte(bool finishingLine)
 {
-    for (;;) {
+    int byte = getc_unlocked(stdin);  // one thread: the stream needs no lock
+    while (byte == EOF && ferror(stdin)) {
+        int reason = errno;
+        if (reason != EINTR && reason != EAGAIN && reason != EWOULDBLOCK) {
+            return EOF;
+        }
+        clearerr(stdin);
+        if (reason != EINTR) {
+            waitForInput();
+        }
         if (interruptingSignals >= 2 || (interruptingSignals == 1 && !finishingLine)) {
             return kAbandoned;
         }
-        int byte = getc(stdin);
-        if (byte != EOF || !ferror(stdin)) {
-            return byte;
-        }
-        if (errno == EINTR) {
-            clearerr(stdin);
-        } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
-            clearerr(stdin);
-            waitForInput();
-        } else {
-            return EOF;
-        }
+        byte = getc_unlocked(stdin);
     }
+    return byte;
 }
 
 // Reads the next piece of the current line into txBuffer: up to 999 bytes,
@@ -141,6 +144,9 @@ bool transmitLine(FT_HANDLE ftHandle, TransmitProgress* progress)
     bool afterNul = false;       // nothing after a line's first NUL goes out
     bool finishingLine = false;  // a piece of this line has gone out
 
+    if (interruptingSignals > 0) {
+        return false;  // no line is begun after a signal
+    }
     // A line longer than 999 characters is read, and sent, a piece at a time.
     for (;;) {
         memset(txBuffer, 0, sizeof txBuffer);

@@ -35,7 +35,8 @@ bool isOpen(FT_HANDLE handle)
 FT_STATUS failed(FT_STATUS status, const char* path, int reason, const char* advice)
 {
     snprintf(failureDetail, sizeof failureDetail, "%s: %s", path,
-             reason == EINTR ? "the drain was cut short, what was queued is discarded"
+             reason == EINTR ? "the drain was cut short and the rest discarded: the last "
+                               "line may be cut"
              : reason != 0   ? strerror(reason)
                              : "the converter stopped taking bytes");
     failureAdvice = advice;

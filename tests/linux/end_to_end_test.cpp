@@ -239,16 +239,24 @@ TEST_F(StandInConverter, ClosedStandardDescriptorsNeverBecomeThePort)
 TEST_F(StandInConverter, ASignalWhileTheFarEndDoesNotReadFinishesTheLine)
 {
     std::string line(300000, 'q');
-    ProgramInput input;
-    input.bytes = line + "\nnever\n";
-    input.signals = {SIGINT};
-    std::thread resume = resumeReadingAfter(1.5);
-    ProgramRun once = run(input);
-    resume.join();
-    EXPECT_EQ(once.exitStatus, 128 + SIGINT);
-    EXPECT_EQ(wire(), line + "\n") << "the whole line, and no more";
-    EXPECT_EQ(once.errors, "line-transmitter: interrupted by SIGINT (the converter was drained "
-                           "and closed); 1 line sent: send again from line 2\n");
+    struct Case {
+        int signalNumber;
+        const char* name;
+    } cases[] = {{SIGINT, "SIGINT"}, {SIGTERM, "SIGTERM"}, {SIGHUP, "SIGHUP"}};
+    for (const Case& c : cases) {
+        ProgramInput input;
+        input.bytes = line + "\nnever\n";
+        input.signals = {c.signalNumber};
+        std::thread resume = resumeReadingAfter(1.5);
+        std::size_t before = wire().size();
+        ProgramRun once = run(input);
+        resume.join();
+        EXPECT_EQ(once.exitStatus, 128 + c.signalNumber) << c.name;
+        EXPECT_EQ(wire().substr(before), line + "\n") << c.name << ": the whole line, no more";
+        EXPECT_EQ(once.errors, std::string("line-transmitter: interrupted by ") + c.name +
+                                   " (the converter was drained and closed); 1 line sent: "
+                                   "send again from line 2\n");
+    }
 }
 
 TEST_F(StandInConverter, ASecondSignalCutsTheLineShortAndSaysSo)

@@ -23,9 +23,12 @@ skip() {
 }
 command -v qemu-system-x86_64 > /dev/null || skip "qemu-system-x86_64 is not installed"
 
-# The kernel that linux-image-amd64 depends on, and busybox, unpacked here.
+# The kernel that linux-image-amd64 depends on, and busybox: of them only
+# the kernel, the six modules and busybox are kept.
+usb_modules=(usb/common/usb-common usb/core/usbcore usb/host/xhci-hcd usb/host/xhci-pci
+             usb/serial/usbserial usb/serial/ftdi_sio)
 if [ ! -e packages/done ]; then
-    rm -rf packages && mkdir -p packages/unpacked
+    rm -rf packages && mkdir -p packages/unpacked packages/kept/bin
     kernel=$(apt-cache depends linux-image-amd64 2> /dev/null |
              awk '/Depends: linux-image-[0-9]/ { print $2; exit }')
     [ -n "$kernel" ] || skip "apt-cache knows no linux-image-amd64 (run apt-get update)"
@@ -34,21 +37,27 @@ if [ ! -e packages/done ]; then
     for package in packages/*.deb; do
         dpkg-deb -x "$package" packages/unpacked
     done
+    cp packages/unpacked/boot/vmlinuz-* packages/kept/
+    cp packages/unpacked/bin/busybox packages/kept/bin/
+    for module in "${usb_modules[@]}"; do
+        kept=packages/kept/${module%/*}
+        mkdir -p "$kept"
+        cp packages/unpacked/lib/modules/*/kernel/drivers/$module.ko "$kept/"
+    done
+    rm -rf packages/unpacked packages/*.deb
     touch packages/done
 fi
-vmlinuz=$(ls packages/unpacked/boot/vmlinuz-*)
+vmlinuz=$(ls packages/kept/vmlinuz-*)
 version=${vmlinuz##*/vmlinuz-}
-modules=packages/unpacked/lib/modules/$version
 
 # The initramfs: busybox, the USB host and serial modules with the
 # modules.dep that busybox's depmod makes, the program and its libraries.
 rm -rf root && mkdir -p root/bin root/proc root/sys root/dev root/tmp root/etc
-cp packages/unpacked/bin/busybox root/bin/
+cp packages/kept/bin/busybox root/bin/
 cp "$here/guest_init.sh" root/init
-for module in usb/common/usb-common usb/core/usbcore usb/host/xhci-hcd usb/host/xhci-pci \
-              usb/serial/usbserial usb/serial/ftdi_sio; do
+for module in "${usb_modules[@]}"; do
     mkdir -p "root/lib/modules/$version/kernel/drivers/${module%/*}"
-    cp "$modules/kernel/drivers/$module.ko" "root/lib/modules/$version/kernel/drivers/$module.ko"
+    cp "packages/kept/$module.ko" "root/lib/modules/$version/kernel/drivers/$module.ko"
 done
 root/bin/busybox depmod -b root "$version"
 cp "$program" root/bin/line-transmitter
