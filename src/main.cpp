@@ -67,7 +67,7 @@ uint64_t oldestRecent = 0; // where the oldest of them is
 
 volatile sig_atomic_t firstSignal = 0;
 
-extern "C" void onInterruptingSignal(int signalNumber)
+void onInterruptingSignal(int signalNumber)
 {
     if (firstSignal == 0) {
         firstSignal = signalNumber;
