@@ -220,10 +220,12 @@ TEST_F(Program, AReadErrorIsReported)
     ProgramRun result = withUnixLineEnds(runProgram(programCommand, input));
     EXPECT_EQ(result.exitStatus, 1);
     EXPECT_EQ(result.output, "");
-    EXPECT_EQ(result.errors.rfind("line-transmitter: reading standard input failed (Is a "
-                                  "directory); nothing was sent: the same input can be sent "
-                                  "again; check what feeds the program", 0),
-              0u) << result.errors;
+    // The system's reason: "Is a directory" on Linux, "Invalid argument" on Windows.
+    EXPECT_EQ(result.errors.rfind("line-transmitter: reading standard input failed (", 0), 0u)
+        << result.errors;
+    EXPECT_NE(result.errors.find("); nothing was sent: the same input can be sent again; check "
+                                 "what feeds the program\n"),
+              std::string::npos) << result.errors;
 }
 
 TEST_F(Program, AFailedCloseIsReported)
