@@ -1,6 +1,5 @@
 #include "program_runner.h"
 
-#include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -65,10 +64,6 @@ void feed(int pipeEnd, const std::string& bytes)
     while (done < bytes.size()) {
         ssize_t written = write(pipeEnd, bytes.data() + done, bytes.size() - done);
         if (written <= 0) {
-            if (written < 0 && errno == EAGAIN) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-                continue;
-            }
             return;
         }
         done += static_cast<std::size_t>(written);

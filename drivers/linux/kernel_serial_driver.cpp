@@ -119,8 +119,6 @@ extern "C" {
 
 FT_STATUS FT_API FT_Open(int deviceNumber, FT_HANDLE* handle)
 {
-    failureDetail[0] = '\0';
-    failureAdvice = "";
     std::string path = converterPath("/sys", "/dev", deviceNumber);
     if (path.empty()) {
         return notFound(deviceNumber);

@@ -27,7 +27,7 @@ command -v qemu-system-x86_64 > /dev/null || skip "qemu-system-x86_64 is not ins
 # the kernel, the six modules and busybox are kept.
 usb_modules=(usb/common/usb-common usb/core/usbcore usb/host/xhci-hcd usb/host/xhci-pci
              usb/serial/usbserial usb/serial/ftdi_sio)
-if [ ! -e packages/done ]; then
+if [ ! -e packages/kept/done ]; then
     rm -rf packages && mkdir -p packages/unpacked packages/kept/bin
     kernel=$(apt-cache depends linux-image-amd64 2> /dev/null |
              awk '/Depends: linux-image-[0-9]/ { print $2; exit }')
@@ -45,7 +45,7 @@ if [ ! -e packages/done ]; then
         cp packages/unpacked/lib/modules/*/kernel/drivers/$module.ko "$kept/"
     done
     rm -rf packages/unpacked packages/*.deb
-    touch packages/done
+    touch packages/kept/done
 fi
 vmlinuz=$(ls packages/kept/vmlinuz-*)
 version=${vmlinuz##*/vmlinuz-}
