@@ -5,6 +5,9 @@
 //
 // Every call blocks until it is done; none is safe to call from a signal
 // handler. A handle is valid from a successful FT_Open to its FT_Close.
+// A wait of the driver's own (for room, for the drain) lets every signal
+// through, even one that the caller holds blocked, so that a handled signal
+// ends it early; a signal that the caller ignores does not.
 #ifndef LINE_TRANSMITTER_FTD2XX_H
 #define LINE_TRANSMITTER_FTD2XX_H
 
@@ -81,5 +84,11 @@ struct ConverterFailure {
     const char* advice;
 };
 ConverterFailure lastConverterFailure();
+
+// Ours, not the vendor's: the most bytes that the driver and the converter
+// together may still hold, for an open handle, between a write's return and
+// the wire. A byte handed over at least this many bytes before a failure
+// has surely left; any later one may have been lost.
+uint32_t converterHoldsAtMost(FT_HANDLE handle);
 
 #endif
