@@ -39,7 +39,7 @@ void linesOfLength(benchmark::State& state)
 {
     int length = static_cast<int>(state.range(0));
     feedLinesOf(length);
-    TransmitProgress progress = {0, 0, FT_OK, false, 0};
+    TransmitProgress progress = {};
     int64_t lines = 0;
     bytesHandedOver = 0;
     for (auto _ : state) {

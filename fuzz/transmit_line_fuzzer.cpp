@@ -4,12 +4,14 @@
 //
 //   for each line (up to a line feed, or the end of input): its bytes
 //   before its first NUL, then 0x0A; the run stops after the first line
-//   whose sent bytes hold ESC, or at the end of input; after a failure,
-//   one message that says how many lines were handed over and how many
-//   surely left the converter (those whose line feed went 10 KiB or more
-//   before the failure); after a signal, the line going out is finished,
-//   after a second it is cut short; exit 0, 1 (nothing sent), 2 (something
-//   sent) or 128 + the signal.
+//   whose sent bytes hold ESC, or at the end of input; a byte above 0x7F
+//   among them stops the run before the 999-byte piece that holds it, with
+//   a message naming its line, column and value; after a failure, one
+//   message that says how many lines were handed over and how many surely
+//   left the converter (those whose line feed went the driver's bound or
+//   more before the failure); after a signal, the line going out is
+//   finished, after a second it is cut short; exit 0, 1 (nothing sent), 2
+//   (something sent) or 128 + the signal.
 //
 // The first three input bytes choose a driver fault; the rest is stdin.
 #include <signal.h>
@@ -33,8 +35,8 @@ enum Fault : uint8_t {
     kSignal, kTwoSignals, kFaultKinds
 };
 
-// What the converter may still hold when a write returns.
-const size_t kHeldAtMost = 10240;
+// What the driver may say it holds, as bounds of real drivers and the edges.
+const uint32_t kBounds[] = {0, 1, 999, 1000, 10240, 21504, 70656, 270336};
 
 FILE* fuzzerLog = stderr;  // the real one, also while the program's is redirected
 
@@ -52,6 +54,7 @@ struct Recorder {
     uint32_t faultyWrite;   // 1-based write the fault starts at
     uint32_t shortCap;      // bytes a short write takes at most
     FT_STATUS failStatus;
+    uint32_t holdsAtMost;   // the driver's bound
 
     std::string expected;   // the model's wire
     std::string calls;      // one letter per call, in order
@@ -66,16 +69,35 @@ struct Recorder {
 Recorder recorder;
 FT_HANDLE handle() { return &recorder.handleTarget; }
 
-std::string modelWire(const uint8_t* input, size_t size)
+// A byte above 0x7F that the model expects to stop the run.
+struct Refusal {
+    bool expected;
+    size_t line;    // from 1
+    size_t column;  // from 1
+    uint8_t byte;
+};
+
+std::string modelWire(const uint8_t* input, size_t size, Refusal* refusal)
 {
     std::string wire;
     size_t start = 0;
+    size_t lineNumber = 0;
+    *refusal = Refusal{false, 0, 0, 0};
     while (start < size) {
+        ++lineNumber;
         const void* found = memchr(input + start, '\n', size - start);
         size_t end = found ? static_cast<size_t>(static_cast<const uint8_t*>(found) - input) : size;
         const void* nul = memchr(input + start, '\0', end - start);
         size_t sentEnd = nul ? static_cast<size_t>(static_cast<const uint8_t*>(nul) - input) : end;
         std::string line(reinterpret_cast<const char*>(input + start), sentEnd - start);
+        for (size_t at = 0; at < line.size(); ++at) {
+            if (static_cast<uint8_t>(line[at]) > 0x7F) {
+                // The pieces of 999 before it went out; its own did not.
+                wire += line.substr(0, at / 999 * 999);
+                *refusal = Refusal{true, lineNumber, at + 1, static_cast<uint8_t>(line[at])};
+                return wire;
+            }
+        }
         wire += line;
         wire += '\n';
         if (line.find('\x1b') != std::string::npos) {
@@ -84,6 +106,17 @@ std::string modelWire(const uint8_t* input, size_t size)
         start = end + 1;
     }
     return wire;
+}
+
+// As a driver's wait does: the held signal comes in.
+void raiseAndLetIn(int signalNumber)
+{
+    sigset_t one;
+    sigemptyset(&one);
+    sigaddset(&one, signalNumber);
+    raise(signalNumber);
+    sigprocmask(SIG_UNBLOCK, &one, nullptr);
+    sigprocmask(SIG_BLOCK, &one, nullptr);
 }
 
 size_t lineFeeds(const std::string& bytes)
@@ -102,6 +135,11 @@ ConverterFailure lastConverterFailure()
     return ConverterFailure{"", ""};
 }
 
+uint32_t converterHoldsAtMost(FT_HANDLE)
+{
+    return recorder.holdsAtMost;
+}
+
 namespace {
 
 // Why the write failed, as the message must put it.
@@ -110,11 +148,17 @@ std::string writeCause()
     static const char* const names[] = {"", "FT_INVALID_HANDLE", "FT_DEVICE_NOT_FOUND",
                                         "FT_DEVICE_NOT_OPENED", "FT_IO_ERROR",
                                         "FT_INSUFFICIENT_RESOURCES", "FT_INVALID_PARAMETER",
-                                        "FT_INVALID_BAUD_RATE"};
+                                        "FT_INVALID_BAUD_RATE", "FT_DEVICE_NOT_OPENED_FOR_ERASE",
+                                        "FT_DEVICE_NOT_OPENED_FOR_WRITE",
+                                        "FT_FAILED_TO_WRITE_DEVICE", "FT_EEPROM_READ_FAILED",
+                                        "FT_EEPROM_WRITE_FAILED", "FT_EEPROM_ERASE_FAILED",
+                                        "FT_EEPROM_NOT_PRESENT", "FT_EEPROM_NOT_PROGRAMMED",
+                                        "FT_INVALID_ARGS", "FT_NOT_SUPPORTED", "FT_OTHER_ERROR",
+                                        "FT_DEVICE_LIST_NOT_READY"};
     if (recorder.fault == kStalledWrite) {
         return "(the converter stopped taking bytes)";
     }
-    if (recorder.failStatus < 8) {
+    if (recorder.failStatus < sizeof names / sizeof names[0]) {
         return std::string("(") + names[recorder.failStatus] + ")";
     }
     return "(driver status " + std::to_string(recorder.failStatus) + ")";
@@ -130,7 +174,7 @@ std::string resendPoint(const std::string& wire, bool drained)
     size_t handedOver = lineFeeds(wire);
     size_t sent = 0;
     for (size_t at = 0; at < wire.size(); ++at) {
-        sent += wire[at] == '\n' && (drained || at + 1 + kHeldAtMost <= wire.size());
+        sent += wire[at] == '\n' && (drained || at + 1 + recorder.holdsAtMost <= wire.size());
     }
     bool cut = wire.back() != '\n';
     char text[200];
@@ -141,6 +185,17 @@ std::string resendPoint(const std::string& wire, bool drained)
         snprintf(text, sizeof text, "%zu %s handed over, %zu surely sent%s", handedOver,
                  handedOver == 1 ? "line" : "lines", sent, cut ? ", part of line" : ":");
     }
+    return text;
+}
+
+// How the message must name a refused byte.
+std::string refusalWords(const Refusal& refusal)
+{
+    char text[200];
+    snprintf(text, sizeof text,
+             "line %zu holds a byte that 7 data bits cannot carry (column %zu: 0x%02X would "
+             "arrive as ",
+             refusal.line, refusal.column, refusal.byte);
     return text;
 }
 
@@ -204,9 +259,9 @@ FT_STATUS FT_API FT_Write(FT_HANDLE h, void* buffer, uint32_t bytesToWrite,
         // SIGHUP: libFuzzer keeps SIGINT and SIGTERM for itself.
         recorder.signalled = true;
         recorder.wireAtSignal = recorder.wire.size() + bytesToWrite;
-        raise(SIGHUP);
+        raiseAndLetIn(SIGHUP);
         if (recorder.fault == kTwoSignals) {
-            raise(SIGHUP);
+            raiseAndLetIn(SIGHUP);
         }
     }
     // Short writes start at the faulty write and go on from there.
@@ -238,11 +293,12 @@ int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     recorder.fault = static_cast<Fault>(data[0] % kFaultKinds);
     recorder.faultyWrite = 1u + data[1] % 16u;
     recorder.shortCap = 1u + data[2] % 64u * 16u;
-    recorder.failStatus = 1u + data[2] % 9u;  // 1 to 9: named and unknown statuses
-    interruptingSignals = 0;
+    recorder.failStatus = 1u + data[2] % 21u;  // 1 to 21: named and unknown statuses
+    recorder.holdsAtMost = kBounds[data[1] / 16u % (sizeof kBounds / sizeof kBounds[0])];
     const uint8_t* input = data + 3;
     size_t inputSize = size - 3;
-    recorder.expected = modelWire(input, inputSize);
+    Refusal refusal;
+    recorder.expected = modelWire(input, inputSize, &refusal);
 
     // Standard input from memory; the program's messages to memory, to be
     // checked, not to the fuzzer's log.
@@ -286,22 +342,38 @@ int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         check(message.find(writeCause()) != std::string::npos, "the message names the cause");
         return 0;
     }
+    bool drained = recorder.fault != kFailingClose;
     if (recorder.signalled) {
-        // The line going out is finished after one signal; after two, what
-        // went out is all there is.
-        size_t end = recorder.fault == kSignal
-                         ? recorder.expected.find('\n', recorder.wireAtSignal - 1) + 1
-                         : recorder.wireAtSignal;
+        // The line going out is finished after one signal, unless a byte
+        // above 0x7F stops it first; after two, what went out is all there is.
+        size_t lineEnd = recorder.expected.find('\n', recorder.wireAtSignal - 1);
+        size_t end = recorder.fault == kTwoSignals    ? recorder.wireAtSignal
+                     : lineEnd == std::string::npos ? recorder.expected.size()
+                                                    : lineEnd + 1;
         check(recorder.wire == recorder.expected.substr(0, end),
               "a signal ends the run after the line going out, a second at once");
+        if (lineEnd == std::string::npos && recorder.fault == kSignal && refusal.expected) {
+            check(message.find(refusalWords(refusal)) != std::string::npos,
+                  "a refused byte in the line being finished is reported");
+            return 0;
+        }
         check(exitStatus == 128 + SIGHUP, "exit 128 + the signal");
-        check(message.find("interrupted by SIGHUP") != std::string::npos &&
-                  message.find(resendPoint(recorder.wire, true)) != std::string::npos,
+        check(message.find(recorder.fault == kSignal ? "interrupted by SIGHUP ("
+                                                     : "interrupted by SIGHUP, then SIGHUP (") !=
+                      std::string::npos &&
+                  message.find(resendPoint(recorder.wire, drained)) != std::string::npos,
               "the interruption is reported with where to send again from");
+        check(recorder.fault == kSignal || message.find("drained") == std::string::npos,
+              "never drained after a second signal");
         return 0;
     }
     check(recorder.wire == recorder.expected, "the wire carries exactly the model's bytes");
-    if (recorder.fault == kFailingClose) {
+    if (refusal.expected) {
+        check(exitStatus == (recorder.wire.empty() ? 1 : 2) &&
+                  message.find(refusalWords(refusal)) != std::string::npos &&
+                  message.find(resendPoint(recorder.wire, drained)) != std::string::npos,
+              "a byte above 0x7F is reported with its line, column and what it would become");
+    } else if (recorder.fault == kFailingClose) {
         check(exitStatus == (recorder.wire.empty() ? 1 : 2) &&
                   message.find("closing") != std::string::npos &&
                   message.find(resendPoint(recorder.wire, false)) != std::string::npos,

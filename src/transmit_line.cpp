@@ -5,119 +5,142 @@
 #include <stdio.h>
 #include <string.h>
 
-#ifdef _WIN32
-#define getc_unlocked _getc_nolock
-#else
-#include <poll.h>
-#include <unistd.h>
-#endif
-
-volatile sig_atomic_t interruptingSignals = 0;
+#include "stop_requests.h"
 
 namespace {
-const int32_t kTxBufferSize = 1000;  // 999 characters and the line feed
-const char kEscape = 0x1B;           // the stop mark
-const char kLineFeed = 0x0A;         // the line terminator on the wire
-const int kAbandoned = -2;           // no byte: a signal ended the reading
+const int32_t kTxBufferSize = 1000;             // 999 characters and the line feed
+const int32_t kPieceSize = kTxBufferSize - 1;   // of a line longer than that, at a time
+const char kEscape = 0x1B;                      // the stop mark
+const char kLineFeed = 0x0A;                    // the line terminator on the wire
 
 enum Piece { kMoreFollows, kLineEnds, kNoLine };
 
-// Waits until a non-blocking standard input has something to read. Its
-// flags belong to whoever shares it, so they are left as they are.
-void waitForInput()
+// How many bytes fgets stored at `from`, a region of `room` bytes that was
+// filled with line feeds before it. fgets stores a line feed only as the
+// last byte it reads, then a NUL: so the region's first line feed is either
+// that one, with the NUL right behind it, or the fill's first, behind the
+// NUL, or right behind the bytes where a failed read stored no NUL. The
+// count is exact even where the input holds NULs. *lineEnded: the read
+// ended at the line feed that ends the line.
+int32_t storedByRead(const char* from, int32_t room, bool succeeded, bool* lineEnded)
 {
-#ifndef _WIN32
-    pollfd input = {STDIN_FILENO, POLLIN, 0};
-    poll(&input, 1, -1);  // a signal ends the wait too; the caller looks
-#endif
+    const void* found = memchr(from, kLineFeed, static_cast<size_t>(room));
+    *lineEnded = false;
+    if (found == nullptr) {
+        return room - 1;  // full; the NUL takes the last place
+    }
+    int32_t at = static_cast<int32_t>(static_cast<const char*>(found) - from);
+    if (!succeeded) {
+        return at;
+    }
+    if (at + 1 < room && from[at + 1] == '\0') {
+        *lineEnded = true;
+        return at + 1;
+    }
+    return at - 1;
 }
 
-// The next byte of standard input, EOF at its end or on a read error, or
-// kAbandoned when a signal came while it waited for input. A line that has
-// begun going out is finished after the first signal, so the receiver never
-// gets a fragment; the second abandons it too. Bytes already buffered are
-// taken without a look at the signals: the run looks at each line's start
-// and before each write.
-int nextInputByte(bool finishingLine)
+// After a read that ended short of a line feed, neither at a full buffer
+// nor at the real end of input: true when it is to be tried again (a stop
+// request or a non-blocking input cut it short, and reading goes on), false
+// when the line is given up: at a read error (its reason then in
+// progress->readError), or when a stop request ends the reading: the first
+// does so before any of the line has gone out, the second always.
+bool readAgainAfterShortRead(bool finishingLine, TransmitProgress* progress)
 {
-    int byte = getc_unlocked(stdin);  // one thread: the stream needs no lock
-    while (byte == EOF && ferror(stdin)) {
-        int reason = errno;
-        if (reason != EINTR && reason != EAGAIN && reason != EWOULDBLOCK) {
-            return EOF;
-        }
-        clearerr(stdin);
-        if (reason != EINTR) {
-            waitForInput();
-        }
-        if (interruptingSignals >= 2 || (interruptingSignals == 1 && !finishingLine)) {
-            return kAbandoned;
-        }
-        byte = getc_unlocked(stdin);
+    int reason = errno;
+    bool wouldBlock = ferror(stdin) && (reason == EAGAIN || reason == EWOULDBLOCK);
+    if (ferror(stdin) && reason != EINTR && !wouldBlock) {
+        progress->readError = reason;
+        return false;
     }
-    return byte;
+    clearerr(stdin);
+    if (wouldBlock) {
+        waitForInput();
+    }
+    return stopRequests() == 0 || (stopRequests() == 1 && finishingLine);
 }
 
 // Reads the next piece of the current line into txBuffer: up to 999 bytes,
-// without the line feed that ends it, and *count of them. kNoLine: nothing
-// more of a line can be had (end of input before it, a read error, a signal).
-Piece readPiece(char* txBuffer, int32_t* count, bool finishingLine,
-                TransmitProgress* progress)
+// without the line feed that ends the line, and *count of them. kNoLine:
+// nothing more of a line can be had (end of input before it, a read error,
+// a stop request).
+Piece readPiece(char* txBuffer, int32_t* count, bool finishingLine, TransmitProgress* progress)
 {
+    // Line feeds, not zeros: see storedByRead.
+    memset(txBuffer, kLineFeed, kTxBufferSize);
     int32_t stored = 0;
-    int byte = 0;
-    while (stored < kTxBufferSize - 1) {
-        byte = nextInputByte(finishingLine);
-        if (byte == EOF || byte == kAbandoned || byte == '\n') {
+    while (stored < kPieceSize) {
+        int32_t room = kTxBufferSize - stored;
+        txBuffer[stored] = kLineFeed;  // over the NUL that a short read left
+        bool succeeded = fgets(txBuffer + stored, room, stdin) != nullptr;
+        bool lineEnded = false;
+        stored += storedByRead(txBuffer + stored, room, succeeded, &lineEnded);
+        if (lineEnded) {
+            *count = stored - 1;
+            return kLineEnds;
+        }
+        if (stored == kPieceSize) {
             break;
         }
-        txBuffer[stored++] = static_cast<char>(byte);
-    }
-    if (stored == kTxBufferSize - 1) {
-        // The buffer is full. If the line ends right here, this piece goes
-        // out with the line feed, in one write like a short line.
-        byte = nextInputByte(finishingLine);
-        if (byte != EOF && byte != kAbandoned && byte != '\n') {
-            ungetc(byte, stdin);
+        if (!ferror(stdin) && inputReallyEnded()) {
+            // A last line without an end-of-line mark still ends here.
             *count = stored;
+            return stored > 0 || finishingLine ? kLineEnds : kNoLine;
+        }
+        if (!readAgainAfterShortRead(finishingLine, progress)) {
+            return kNoLine;  // a partly read line is not passed off as a whole one
+        }
+    }
+    // The buffer is full. If the line ends right here, this piece goes out
+    // with the line feed, in one write like a short line.
+    *count = stored;
+    for (;;) {
+        int next = getc(stdin);
+        if (next == '\n' || (next == EOF && !ferror(stdin) && inputReallyEnded())) {
+            return kLineEnds;
+        }
+        if (next != EOF) {
+            ungetc(next, stdin);
             return kMoreFollows;
         }
+        if (!readAgainAfterShortRead(finishingLine, progress)) {
+            return kNoLine;
+        }
     }
-    *count = stored;
-    if (byte == kAbandoned || (byte == EOF && ferror(stdin))) {
-        // A partly read line is not passed off as a whole one.
-        progress->readError = byte == EOF ? errno : 0;
-        return kNoLine;
-    }
-    // A last line without an end-of-line mark still ends here.
-    return byte == '\n' || stored > 0 || finishingLine ? kLineEnds : kNoLine;
 }
 
-// The length up to the piece's first NUL; sets *stop at an ESC before it.
-int32_t scanToFirstNul(const char* txBuffer, bool* stop)
+// The length of the piece up to its first NUL or its first byte above 0x7F,
+// which a 7-bit line cannot carry; *stop is set at an ESC before that.
+int32_t scanPiece(const char* txBuffer, bool* stop)
 {
+    const unsigned char* bytes = reinterpret_cast<const unsigned char*>(txBuffer);
     int32_t length = 0;
-    while (txBuffer[length] != '\0') {
-        if (txBuffer[length] == kEscape) {
+    for (;; ++length) {
+        unsigned char byte = bytes[length];
+        if (static_cast<unsigned char>(byte - 0x20) < 0x5F) {
+            continue;  // printable: the common case, one test
+        }
+        if (byte == '\0' || byte > 0x7F) {
+            return length;
+        }
+        if (byte == kEscape) {
             *stop = true;
         }
-        ++length;
     }
-    return length;
 }
 
 // Hands count bytes to the converter, continuing short writes with the rest.
-// False when a write fails, when one takes nothing with no signal to explain
-// it (the driver waited out its deadline), or at a second signal.
-bool writeWhole(FT_HANDLE ftHandle, char* txBuffer, uint32_t count,
-                TransmitProgress* progress)
+// False when a write fails, when one takes nothing with no stop request to
+// explain it (the driver waited out its deadline), or at a second request.
+bool writeWhole(FT_HANDLE ftHandle, char* txBuffer, uint32_t count, TransmitProgress* progress)
 {
     uint32_t sent = 0;
     while (sent < count) {
-        if (interruptingSignals >= 2) {
+        int requestsBefore = stopRequests();
+        if (requestsBefore >= 2) {
             return false;
         }
-        sig_atomic_t signalsBefore = interruptingSignals;
         uint32_t bajty = 0;
         FT_STATUS status = FT_Write(ftHandle, txBuffer + sent, count - sent, &bajty);
         uint32_t taken = bajty < count - sent ? bajty : count - sent;
@@ -127,7 +150,7 @@ bool writeWhole(FT_HANDLE ftHandle, char* txBuffer, uint32_t count,
             progress->writeStatus = status;
             return false;
         }
-        if (taken == 0 && interruptingSignals == signalsBefore) {
+        if (taken == 0 && stopRequests() == requestsBefore) {
             progress->stalled = true;
             return false;
         }
@@ -141,24 +164,34 @@ bool transmitLine(FT_HANDLE ftHandle, TransmitProgress* progress)
 {
     char txBuffer[kTxBufferSize];
     bool stop = false;
-    bool afterNul = false;       // nothing after a line's first NUL goes out
-    bool finishingLine = false;  // a piece of this line has gone out
+    bool afterNul = false;           // nothing after a line's first NUL goes out
+    bool finishingLine = false;      // a piece of this line has gone out
+    unsigned long lineBytesRead = 0; // of this line, in the pieces before
 
-    if (interruptingSignals > 0) {
-        return false;  // no line is begun after a signal
+    if (stopRequests() > 0) {
+        return false;  // no line is begun after a stop request
     }
     // A line longer than 999 characters is read, and sent, a piece at a time.
     for (;;) {
-        memset(txBuffer, 0, sizeof txBuffer);
         int32_t stored = 0;
         Piece piece = readPiece(txBuffer, &stored, finishingLine, progress);
         if (piece == kNoLine) {
             memset(txBuffer, 0, sizeof txBuffer);
             return false;
         }
+        txBuffer[stored] = '\0';  // behind the piece
         int32_t length = 0;
         if (!afterNul) {
-            length = scanToFirstNul(txBuffer, &stop);
+            length = scanPiece(txBuffer, &stop);
+            unsigned char refused = static_cast<unsigned char>(txBuffer[length]);
+            if (refused > 0x7F) {
+                // Sent, it would arrive as another character: nothing of the
+                // piece goes out.
+                progress->refusedByte = refused;
+                progress->refusedColumn = lineBytesRead + static_cast<unsigned long>(length) + 1;
+                memset(txBuffer, 0, sizeof txBuffer);
+                return false;
+            }
             afterNul = length < stored;
         }
         if (piece == kLineEnds) {
@@ -175,5 +208,6 @@ bool transmitLine(FT_HANDLE ftHandle, TransmitProgress* progress)
             return !stop;
         }
         finishingLine = finishingLine || length > 0;
+        lineBytesRead += static_cast<unsigned long>(stored);
     }
 }

@@ -2,7 +2,6 @@
 #ifndef LINE_TRANSMITTER_TRANSMIT_LINE_H
 #define LINE_TRANSMITTER_TRANSMIT_LINE_H
 
-#include <signal.h>
 #include <stdint.h>
 
 #include "ftd2xx.h"
@@ -15,17 +14,20 @@ struct TransmitProgress {
     FT_STATUS writeStatus;          // FT_OK, or the status of the write that failed
     bool stalled;                   // the converter took nothing within the driver's deadline
     int readError;                  // errno of a failed read of standard input, or 0
+    unsigned char refusedByte;      // a byte above 0x7F that stopped the run, or 0
+    unsigned long refusedColumn;    // its place in its line, from 1
 };
-
-// Interrupting signals received so far; the handler counts, the sender reads.
-// After the first, no new line is read and the line going out is finished;
-// after the second, the sender stops at once, even within a line.
-extern volatile sig_atomic_t interruptingSignals;
 
 // Reads one line of standard input and sends its bytes, up to its first NUL,
 // followed by a line feed. Answers true to go on, false to stop: after a line
-// that holds ESC, at the end of input, on a read error, at a signal, or when
-// the converter refuses a write or takes nothing. progress says which.
+// that holds ESC, at the end of input, on a read error, at a stop request,
+// when the converter refuses a write or takes nothing, or before a piece that
+// holds a byte above 0x7F, which a 7-bit line would turn into another
+// character. progress says which.
+//
+// After the first stop request no line is begun and the line going out is
+// finished, so the receiver never gets a fragment; after the second, the
+// sender stops at once, even within a line.
 bool transmitLine(FT_HANDLE ftHandle, TransmitProgress* progress);
 
 #endif

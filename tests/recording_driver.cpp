@@ -1,5 +1,7 @@
 #include "recording_driver.h"
 
+#include <signal.h>
+
 #include "transmit_line.h"
 
 namespace {
@@ -10,6 +12,18 @@ int handleTarget;
 RecordingDriver& recordingDriver() { return driver; }
 void resetRecordingDriver() { driver = RecordingDriver(); }
 FT_HANDLE recordingHandle() { return &handleTarget; }
+
+void deliverStopRequests(int count)
+{
+    sigset_t hangUp;
+    sigemptyset(&hangUp);
+    sigaddset(&hangUp, SIGHUP);
+    for (int i = 0; i < count; ++i) {
+        raise(SIGHUP);  // held: pending until let through
+        sigprocmask(SIG_UNBLOCK, &hangUp, nullptr);
+        sigprocmask(SIG_BLOCK, &hangUp, nullptr);
+    }
+}
 
 extern "C" {
 
@@ -34,7 +48,7 @@ FT_STATUS FT_API FT_Write(FT_HANDLE handle, void* buffer, uint32_t bytesToWrite,
     driver.writes.emplace_back(bytes, bytesToWrite);
     std::size_t number = driver.writes.size();
     if (number == driver.signalAtWrite) {
-        interruptingSignals = driver.signalsThen;
+        deliverStopRequests(driver.signalsThen);
     }
     if (number == driver.failingWrite) {
         return driver.failingStatus;
@@ -58,4 +72,9 @@ FT_STATUS FT_API FT_Close(FT_HANDLE) { return FT_OK; }
 ConverterFailure lastConverterFailure()
 {
     return ConverterFailure{"", ""};
+}
+
+uint32_t converterHoldsAtMost(FT_HANDLE)
+{
+    return driver.holdsAtMost;
 }

@@ -18,8 +18,13 @@ struct RecordingDriver {
     std::size_t stalledWrite = 0;     // 1-based number of a write that takes nothing
     std::size_t acceptAtMost = 0;     // 0: whole writes; else a cap per write
     std::size_t signalAtWrite = 0;    // 1-based number of a write during which...
-    int signalsThen = 1;              // ...interruptingSignals becomes this
+    int signalsThen = 1;              // ...that many stop requests have come
+    uint32_t holdsAtMost = 10240;     // what converterHoldsAtMost answers
 };
+
+// Delivers `count` stop requests (SIGHUP) now, as a driver's wait would
+// let them in while the program holds them.
+void deliverStopRequests(int count);
 
 // The one driver the test process is linked with, fresh for each test.
 RecordingDriver& recordingDriver();

@@ -1,13 +1,17 @@
-// The line sender against a recording driver, its input from a file.
+// The line sender against a recording driver. Each row is one case: the
+// input, what the input and the driver do on the way, the writes the
+// driver must see, and how the run ends.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "recording_driver.h"
+#include "stop_requests.h"
 #include "transmit_line.h"
 
 namespace {
@@ -15,331 +19,364 @@ namespace {
 using namespace std::string_literals;
 using Writes = std::vector<std::string>;
 
-class LineSender : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        resetRecordingDriver();
-        interruptingSignals = 0;
-    }
-
-    // Makes standard input read exactly these bytes.
-    void feed(const std::string& input)
-    {
-        std::FILE* file = std::fopen(path_.c_str(), "wb");
-        ASSERT_NE(file, nullptr);
-        ASSERT_EQ(std::fwrite(input.data(), 1, input.size(), file), input.size());
-        std::fclose(file);
-        ASSERT_NE(std::freopen(path_.c_str(), "rb", stdin), nullptr);
-    }
-
-    bool send() { return transmitLine(recordingHandle(), &progress_); }
-
-    // Runs the sender as the program's loop does; answers the lines it
-    // reported as sent before it stopped.
-    int sendAll()
-    {
-        int lines = 0;
-        while (send()) {
-            ++lines;
-        }
-        return lines;
-    }
-
-    const Writes& writes() const { return recordingDriver().writes; }
-    const std::string& wire() const { return recordingDriver().wire; }
-
-    TransmitProgress progress_ = {0, 0, FT_OK, false, 0};
-    FT_STATUS& status_ = progress_.writeStatus;
-
-private:
-    std::string path_ = ::testing::TempDir() + "line_sender_input";
-};
-
-TEST_F(LineSender, SendsEachLineWithALineFeedInOneWrite)
-{
-    feed("ABC\n\nxyz\n");
-    EXPECT_TRUE(send());
-    EXPECT_TRUE(send());
-    EXPECT_TRUE(send());
-    EXPECT_EQ(writes(), (Writes{"ABC\n", "\n", "xyz\n"}));
-    EXPECT_EQ(status_, FT_OK);
-}
-
-TEST_F(LineSender, PassesEveryByteButNulAndLineFeedUnchanged)
+// A line of `length` letters, a to z over and over.
+std::string letters(std::size_t length)
 {
     std::string line;
-    for (int byte = 1; byte < 256; ++byte) {
+    for (std::size_t i = 0; i < length; ++i) {
+        line += static_cast<char>('a' + i % 26);
+    }
+    return line;
+}
+
+// The bytes split into writes of the sizes given, the rest in a last one.
+Writes split(const std::string& bytes, std::vector<std::size_t> sizes)
+{
+    Writes writes;
+    std::size_t at = 0;
+    for (std::size_t size : sizes) {
+        writes.push_back(bytes.substr(at, size));
+        at += size;
+    }
+    if (at < bytes.size()) {
+        writes.push_back(bytes.substr(at));
+    }
+    return writes;
+}
+
+// What a sender asks of a driver that takes `cap` bytes a write: each
+// line's rest, again and again.
+Writes askedOfACappedDriver(const std::vector<std::string>& lines, std::size_t cap)
+{
+    Writes writes;
+    for (const std::string& line : lines) {
+        for (std::size_t at = 0; at < line.size(); at += cap) {
+            writes.push_back(line.substr(at));
+        }
+    }
+    return writes;
+}
+
+std::string with(std::string line, std::size_t at, char byte)
+{
+    line[at] = byte;
+    return line;
+}
+
+// Standard input as the row has it: its bytes, a read at `interruptAt` cut
+// short by a signal (EINTR, once, as `requestsThen` stop requests come in),
+// and a read error (EIO) from `failAt` on.
+struct Input {
+    std::string bytes;
+    std::size_t interruptAt = std::string::npos;
+    int requestsThen = 1;
+    std::size_t failAt = std::string::npos;
+    std::size_t taken = 0;  // how far it has been read
+};
+
+Input input;
+
+ssize_t readInput(void*, char* buffer, std::size_t size)
+{
+    std::size_t end = std::min(input.bytes.size(), input.taken + size);
+    for (std::size_t event : {input.interruptAt, input.failAt}) {
+        if (event >= input.taken && event < end) {
+            end = event;
+        }
+    }
+    if (end == input.taken && input.taken == input.failAt) {
+        errno = EIO;
+        return -1;
+    }
+    if (end == input.taken && input.taken == input.interruptAt) {
+        input.interruptAt = std::string::npos;
+        deliverStopRequests(input.requestsThen);
+        errno = EINTR;
+        return -1;
+    }
+    input.bytes.copy(buffer, end - input.taken, input.taken);
+    std::size_t count = end - input.taken;
+    input.taken = end;
+    return static_cast<ssize_t>(count);
+}
+
+struct Case {
+    const char* name;
+    std::string bytes;
+    Writes writes;          // what the driver is asked to write, in order
+    int linesAnsweredGoOn;  // calls that answered true before the one that stopped
+    // On the way:
+    std::size_t interruptAt = std::string::npos;
+    int requestsThen = 1;
+    std::size_t failAt = std::string::npos;
+    int requestsBefore = 0;  // stop requests before the first line
+    std::size_t failingWrite = 0;  // 1-based
+    FT_STATUS failingStatus = FT_IO_ERROR;
+    std::size_t stalledWrite = 0;
+    std::size_t acceptAtMost = 0;
+    std::size_t signalAtWrite = 0;
+    int signalsThen = 1;
+    // How it ended:
+    FT_STATUS writeStatus = FT_OK;
+    bool stalled = false;
+    int readError = 0;
+    unsigned char refusedByte = 0;
+    unsigned long refusedColumn = 0;
+    uint64_t bytesHandedOver = ~0ull;           // ~0: what the driver accepted
+    std::size_t inputRead = std::string::npos;  // npos: not checked
+
+    Case& interruptedAt(std::size_t at, int requests)
+    {
+        interruptAt = at;
+        requestsThen = requests;
+        return *this;
+    }
+    Case& readFailingAt(std::size_t at)
+    {
+        failAt = at;
+        readError = EIO;
+        return *this;
+    }
+    Case& stoppedBefore()
+    {
+        requestsBefore = 1;
+        inputRead = 0;
+        return *this;
+    }
+    Case& writeFailing(std::size_t number, FT_STATUS status)
+    {
+        failingWrite = number;
+        failingStatus = writeStatus = status;
+        return *this;
+    }
+    Case& writeTakingNothing(std::size_t number)
+    {
+        stalledWrite = number;
+        return *this;
+    }
+    Case& takingAtMost(std::size_t cap)
+    {
+        acceptAtMost = cap;
+        return *this;
+    }
+    Case& signalledAtWrite(std::size_t number, int count)
+    {
+        signalAtWrite = number;
+        signalsThen = count;
+        return *this;
+    }
+    Case& endingStalled()
+    {
+        stalled = true;
+        return *this;
+    }
+    Case& refusing(unsigned char byte, unsigned long column)
+    {
+        refusedByte = byte;
+        refusedColumn = column;
+        return *this;
+    }
+    Case& handingOver(uint64_t count)
+    {
+        bytesHandedOver = count;
+        return *this;
+    }
+};
+
+Case row(const char* name, std::string bytes, Writes writes, int linesAnsweredGoOn)
+{
+    Case c;
+    c.name = name;
+    c.bytes = std::move(bytes);
+    c.writes = std::move(writes);
+    c.linesAnsweredGoOn = linesAnsweredGoOn;
+    return c;
+}
+
+const std::string k999 = letters(999);
+const std::string k2500 = letters(2500);
+
+std::string allSevenBitBytesButNulAndLineFeed()
+{
+    std::string line;
+    for (int byte = 1; byte < 128; ++byte) {
         if (byte != '\n') {
             line += static_cast<char>(byte);
         }
     }
-    feed(line + "\n");
-    EXPECT_FALSE(send());  // the line holds ESC
-    EXPECT_EQ(writes(), (Writes{line + "\n"}));
+    return line;
 }
 
-TEST_F(LineSender, KeepsACarriageReturnBeforeTheLineFeed)
+const Case kCases[] = {
+    row("each line with a line feed, in one write", "ABC\n\nxyz\n", {"ABC\n", "\n", "xyz\n"}, 3),
+    row("every 7-bit byte but NUL and line feed unchanged (ESC stops)",
+        allSevenBitBytesButNulAndLineFeed() + "\n", {allSevenBitBytesButNulAndLineFeed() + "\n"},
+        0),
+    row("a carriage return before the line feed is kept", "AB\r\n", {"AB\r\n"}, 1),
+    row("a line with ESC is sent and stops", "A\x1b" "B\nnever\n", {"A\x1b" "B\n"}, 0),
+    row("several ESC stop as one", "\x1b\x1b\x1b\nnever\n", {"\x1b\x1b\x1b\n"}, 0),
+    row("nothing from the first NUL on; an ESC behind it does not stop",
+        "AB\0C\x1b" "D\nnext\n"s, {"AB\n", "next\n"}, 2),
+    row("a NUL first sends the line feed alone", "\0\x1b\n"s, {"\n"}, 1),
+    row("an ESC before a NUL still stops", "\x1b\0rest\n"s, {"\x1b\n"}, 0),
+    row("997 characters in one write", letters(997) + "\nnext\n",
+        {letters(997) + "\n", "next\n"}, 2),
+    row("998 characters in one write", letters(998) + "\nnext\n",
+        {letters(998) + "\n", "next\n"}, 2),
+    row("999 characters: the line feed takes the last place", k999 + "\nnext\n",
+        {k999 + "\n", "next\n"}, 2),
+    row("1000 characters in two pieces", letters(1000) + "\nnext\n",
+        split(letters(1000) + "\nnext\n", {999, 2}), 2),
+    row("1998 characters", letters(1998) + "\nnext\n",
+        split(letters(1998) + "\nnext\n", {999, 1000}), 2),
+    row("1999 characters", letters(1999) + "\nnext\n",
+        split(letters(1999) + "\nnext\n", {999, 999, 2}), 2),
+    row("5000 characters", letters(5000) + "\nnext\n",
+        split(letters(5000) + "\nnext\n", {999, 999, 999, 999, 999, 6}), 2),
+    row("ESC first in a long line", with(k2500, 0, '\x1b') + "\nnever\n",
+        split(with(k2500, 0, '\x1b') + "\n", {999, 999}), 0),
+    row("ESC at the first piece's end", with(k2500, 998, '\x1b') + "\nnever\n",
+        split(with(k2500, 998, '\x1b') + "\n", {999, 999}), 0),
+    row("ESC at the second piece's start", with(k2500, 999, '\x1b') + "\nnever\n",
+        split(with(k2500, 999, '\x1b') + "\n", {999, 999}), 0),
+    row("ESC in the last piece", with(k2500, 2499, '\x1b') + "\nnever\n",
+        split(with(k2500, 2499, '\x1b') + "\n", {999, 999}), 0),
+    row("a NUL in a long line ends what goes out; the line is consumed",
+        with(with(k2500, 1500, '\0'), 2000, '\x1b') + "\nnext\n",
+        {k2500.substr(0, 999), k2500.substr(999, 501), "\n", "next\n"}, 2),
+    row("end of input before a line sends nothing", "", {}, 0),
+    row("a last line without its line feed is sent with one", "one\ntwo", {"one\n", "two\n"}, 2),
+    row("a last line of 999 without its line feed", k999, {k999 + "\n"}, 1),
+    row("a last line of 1500 without its line feed", letters(1500),
+        split(letters(1500) + "\n", {999}), 1),
+
+    // Bytes above 0x7F: the piece that holds one is not sent.
+    row("0x80 first: nothing goes out", "\x80" "AB\nnext\n", {}, 0).refusing(0x80, 1),
+    row("0x8A, a line feed on the wire, in the middle", "ok\nA\x8A" "B\nnext\n", {"ok\n"}, 1)
+        .refusing(0x8A, 2),
+    row("0x9B, an ESC on the wire, at the end", "AB\x9B\nnext\n", {}, 0).refusing(0x9B, 3),
+    row("0xFF in the second piece: the first went out", with(k2500, 1200, '\xFF') + "\n",
+        {k2500.substr(0, 999)}, 0)
+        .refusing(0xFF, 1201),
+    row("0xFF at the second piece's start", with(k2500, 999, '\xFF') + "\n",
+        {k2500.substr(0, 999)}, 0)
+        .refusing(0xFF, 1000),
+    row("a byte above 0x7F behind a NUL never goes out, so it is no fault",
+        "AB\0\xFF\nnext\n"s, {"AB\n", "next\n"}, 2),
+    row("UTF-8: the line is refused at its first byte", "caf\xC3\xA9\n", {}, 0)
+        .refusing(0xC3, 4),
+
+    // Reads cut short, and read errors.
+    row("a read cut short by a signal mid-line, with no stop request, goes on", "AB\nCDEF\n",
+        {"AB\n", "CDEF\n"}, 2)
+        .interruptedAt(5, 0),
+    row("a stop request mid-line before any of it went out: the line is given up",
+        "AB\nCDEF\nnever\n", {"AB\n"}, 1)
+        .interruptedAt(5, 1),
+    row("a stop request while the rest of a long line is awaited: it is finished",
+        k2500 + "\nnever\n", split(k2500 + "\n", {999, 999}), 1)
+        .interruptedAt(1500, 1),
+    row("a second stop request there: what went out is all", k2500 + "\nnever\n",
+        {k2500.substr(0, 999)}, 0)
+        .interruptedAt(1500, 2),
+    row("a read error ends the run with its reason", "AB\nCD", {"AB\n"}, 1).readFailingAt(4),
+    row("a read error right after a full piece sends no line feed", "ok\n" + k999, {"ok\n"}, 1)
+        .readFailingAt(3 + 999),
+    row("a read error after a piece went out sends no line feed", "ok\n" + letters(1998),
+        {"ok\n", letters(999)}, 1)
+        .readFailingAt(3 + 1998),
+    row("after a stop request no line is read", "never\n", {}, 0).stoppedBefore(),
+
+    // The driver.
+    row("a failed write stops at once with its status", "one\ntwo\nthree\n", {"one\n", "two\n"},
+        1)
+        .writeFailing(2, FT_DEVICE_NOT_FOUND),
+    row("a failed write inside a long line sends no more of it", k2500 + "\n",
+        {k2500.substr(0, 999), k2500.substr(999, 999)}, 0)
+        .writeFailing(2, FT_IO_ERROR)
+        .handingOver(999),
+    row("short writes are continued with the rest", "0123456789\n" + letters(10) + "\nlast\x1b\n",
+        askedOfACappedDriver({"0123456789\n", letters(10) + "\n", "last\x1b\n"}, 3), 2)
+        .takingAtMost(3),
+    row("a write that takes nothing is a stall", "stuck\nnever\n", {"stuck\n"}, 0)
+        .writeTakingNothing(1)
+        .endingStalled()
+        .handingOver(0),
+    row("a failing write's share is counted", "ab\n" + letters(1500) + "\nnever\n",
+        {"ab\n", letters(999), letters(999).substr(600), letters(1500).substr(999) + "\n"}, 1)
+        .takingAtMost(600)
+        .writeFailing(4, FT_IO_ERROR)
+        .handingOver(3 + 600 + 399),
+    row("a stop request during a long line's write: the line is finished, no stall",
+        k2500 + "\nnever\n",
+        {k2500.substr(0, 999), k2500.substr(999, 999), k2500.substr(999, 999),
+         k2500.substr(1998) + "\n"},
+        1)
+        .writeTakingNothing(2)
+        .signalledAtWrite(2, 1),
+    row("a second stop request stops within the line", k2500 + "\nnever\n",
+        {k2500.substr(0, 999)}, 0)
+        .signalledAtWrite(1, 2),
+};
+
+class LineSender : public ::testing::TestWithParam<Case> {};
+
+TEST_P(LineSender, SendsAsTheRowSays)
 {
-    feed("AB\r\n");
-    EXPECT_TRUE(send());
-    EXPECT_EQ(writes(), (Writes{"AB\r\n"}));
-}
-
-TEST_F(LineSender, StopsAfterALineThatHoldsEscape)
-{
-    feed("A\x1b" "B\nnever\n");
-    EXPECT_FALSE(send());
-    EXPECT_EQ(writes(), (Writes{"A\x1b" "B\n"}));
-
-    feed("\x1b\x1b\x1b\n");
-    EXPECT_FALSE(send());
-    EXPECT_EQ(writes().back(), "\x1b\x1b\x1b\n");
-}
-
-TEST_F(LineSender, SendsNothingFromALinesFirstNulOn)
-{
-    feed("AB\0C\x1b" "D\nnext\n"s);
-    EXPECT_TRUE(send()) << "an ESC behind the NUL must not stop the run";
-    EXPECT_TRUE(send());
-    EXPECT_EQ(writes(), (Writes{"AB\n", "next\n"}));
-
-    feed("\0\x1b\n"s);
-    EXPECT_TRUE(send());
-    EXPECT_EQ(writes().back(), "\n");
-}
-
-TEST_F(LineSender, EscapeBeforeANulStillStops)
-{
-    feed("\x1b\0rest\n"s);
-    EXPECT_FALSE(send());
-    EXPECT_EQ(writes(), (Writes{"\x1b\n"}));
-}
-
-TEST_F(LineSender, SendsLinesOfUpTo999CharactersInOneWrite)
-{
-    // The line feed lands on the buffer's last places.
-    for (std::size_t length : {997u, 998u, 999u}) {
-        resetRecordingDriver();
-        std::string line(length, 'x');
-        feed(line + "\nnext\n");
-        EXPECT_TRUE(send()) << length;
-        EXPECT_TRUE(send()) << length;
-        EXPECT_EQ(writes(), (Writes{line + "\n", "next\n"})) << length;
-    }
-}
-
-TEST_F(LineSender, SendsLongerLinesWholeIn999BytePieces)
-{
-    struct Case {
-        std::size_t length;
-        std::vector<std::size_t> writeSizes;
-    };
-    for (const Case& c : {Case{1000, {999, 2}}, Case{1998, {999, 1000}},
-                          Case{1999, {999, 999, 2}}, Case{5000, {999, 999, 999, 999, 999, 6}}}) {
-        resetRecordingDriver();
-        std::string line;
-        for (std::size_t i = 0; i < c.length; ++i) {
-            line += static_cast<char>('a' + i % 26);
-        }
-        feed(line + "\nnext\n");
-        EXPECT_TRUE(send()) << c.length;
-        EXPECT_TRUE(send()) << c.length;
-        std::vector<std::size_t> sizes;
-        for (const std::string& write : writes()) {
-            sizes.push_back(write.size());
-        }
-        std::vector<std::size_t> expected = c.writeSizes;
-        expected.push_back(5);
-        EXPECT_EQ(sizes, expected) << c.length;
-        EXPECT_EQ(wire(), line + "\nnext\n") << c.length;
-    }
-}
-
-TEST_F(LineSender, EscapeAnywhereInALongLineStopsAfterIt)
-{
-    // In the first piece, at its end, at the second's start, and later.
-    for (std::size_t at : {0u, 998u, 999u, 1500u, 2100u, 2499u}) {
-        resetRecordingDriver();
-        std::string line(2500, 'x');
-        line[at] = '\x1b';
-        feed(line + "\nnever\n");
-        EXPECT_FALSE(send()) << at;
-        EXPECT_EQ(wire(), line + "\n") << at;
-    }
-}
-
-TEST_F(LineSender, ANulInALongLineEndsWhatGoesOutButTheLineIsConsumed)
-{
-    std::string line(2500, 'x');
-    line[1500] = '\0';
-    line[2000] = '\x1b';  // behind the NUL: no stop
-    feed(line + "\nnext\n");
-    EXPECT_TRUE(send());
-    EXPECT_TRUE(send());
-    EXPECT_EQ(wire(), std::string(1500, 'x') + "\nnext\n");
-    for (const std::string& write : writes()) {
-        EXPECT_LE(write.size(), 1000u);
-    }
-}
-
-TEST_F(LineSender, EndOfInputEndsTheRunWithoutSending)
-{
-    feed("");
-    EXPECT_FALSE(send());
-    EXPECT_TRUE(writes().empty());
-    EXPECT_EQ(status_, FT_OK);
-    EXPECT_FALSE(std::ferror(stdin));
-}
-
-TEST_F(LineSender, SendsALastLineThatLacksItsEndOfLineMark)
-{
-    feed("one\ntwo");
-    EXPECT_EQ(sendAll(), 2);
-    EXPECT_EQ(writes(), (Writes{"one\n", "two\n"}));
-
+    const Case& c = GetParam();
     resetRecordingDriver();
-    feed(std::string(999, 'z'));
-    EXPECT_EQ(sendAll(), 1);
-    EXPECT_EQ(writes(), (Writes{std::string(999, 'z') + "\n"}));
-
-    resetRecordingDriver();
-    feed(std::string(1500, 'z'));
-    EXPECT_EQ(sendAll(), 1);
-    EXPECT_EQ(wire(), std::string(1500, 'z') + "\n");
-}
-
-TEST_F(LineSender, AReadErrorStopsTheRunWithItsReason)
-{
-    ASSERT_NE(std::freopen("/", "rb", stdin), nullptr);  // reading a folder fails
-    EXPECT_FALSE(send());
-    EXPECT_EQ(progress_.readError, EISDIR);
-    EXPECT_TRUE(writes().empty());
-    EXPECT_EQ(status_, FT_OK);
-}
-
-// Standard input that yields `bytes`, then fails with EIO.
-std::FILE* inputFailingAfter(const std::string& bytes)
-{
-    static std::string left;
-    left = bytes;
+    watchStopRequests();
+    RecordingDriver& driver = recordingDriver();
+    driver.failingWrite = c.failingWrite;
+    driver.failingStatus = c.failingStatus;
+    driver.stalledWrite = c.stalledWrite;
+    driver.acceptAtMost = c.acceptAtMost;
+    driver.signalAtWrite = c.signalAtWrite;
+    driver.signalsThen = c.signalsThen;
+    input = Input{c.bytes, c.interruptAt, c.requestsThen, c.failAt, 0};
     cookie_io_functions_t calls = {};
-    calls.read = [](void*, char* buffer, std::size_t size) -> ssize_t {
-        if (left.empty()) {
-            errno = EIO;
-            return -1;
-        }
-        std::size_t count = std::min(size, left.size());
-        left.copy(buffer, count);
-        left.erase(0, count);
-        return static_cast<ssize_t>(count);
-    };
-    return fopencookie(nullptr, "r", calls);
-}
-
-TEST_F(LineSender, AReadErrorRightAfterAFullBufferSendsNothingOfTheLine)
-{
+    calls.read = readInput;
     std::FILE* realInput = stdin;
-    for (std::size_t length : {998u, 999u, 1000u, 1998u}) {
-        resetRecordingDriver();
-        stdin = inputFailingAfter("ok\n" + std::string(length, 'x'));
-        progress_ = TransmitProgress{0, 0, FT_OK, false, 0};
-        EXPECT_TRUE(send()) << length;
-        EXPECT_FALSE(send()) << length;
-        EXPECT_EQ(progress_.readError, EIO) << length;
-        EXPECT_EQ(progress_.linesHandedOver, 1u) << length;
-        // Pieces of 999 may have gone out; never a line feed behind them.
-        EXPECT_EQ(wire().substr(0, 3), "ok\n") << length;
-        EXPECT_EQ(wire().find('\n', 3), std::string::npos) << length;
-        std::fclose(stdin);
+    stdin = fopencookie(nullptr, "r", calls);
+    ASSERT_NE(stdin, nullptr);
+    deliverStopRequests(c.requestsBefore);
+
+    TransmitProgress progress = {};
+    int answeredGoOn = 0;
+    while (transmitLine(recordingHandle(), &progress)) {
+        ++answeredGoOn;
     }
+    std::fclose(stdin);
     stdin = realInput;
+
+    EXPECT_EQ(driver.writes, c.writes);
+    EXPECT_EQ(answeredGoOn, c.linesAnsweredGoOn);
+    EXPECT_EQ(progress.writeStatus, c.writeStatus);
+    EXPECT_EQ(progress.stalled, c.stalled);
+    EXPECT_EQ(progress.readError, c.readError);
+    EXPECT_EQ(progress.refusedByte, c.refusedByte);
+    EXPECT_EQ(progress.refusedColumn, c.refusedColumn);
+    std::size_t lineFeeds = 0;
+    for (char byte : driver.wire) {
+        lineFeeds += byte == '\n';
+    }
+    EXPECT_EQ(progress.linesHandedOver, lineFeeds);
+    EXPECT_EQ(progress.bytesHandedOver,
+              c.bytesHandedOver != ~0ull ? c.bytesHandedOver : driver.wire.size());
+    if (c.inputRead != std::string::npos) {
+        EXPECT_EQ(input.taken, c.inputRead) << "no further line is read";
+    }
 }
 
-TEST_F(LineSender, AFailedWriteStopsAtOnceWithItsStatus)
+std::string rowName(const ::testing::TestParamInfo<Case>& info)
 {
-    recordingDriver().failingWrite = 2;
-    recordingDriver().failingStatus = FT_DEVICE_NOT_FOUND;
-    feed("one\ntwo\nthree\n");
-    EXPECT_EQ(sendAll(), 1);
-    EXPECT_EQ(status_, static_cast<FT_STATUS>(FT_DEVICE_NOT_FOUND));
-    EXPECT_EQ(writes().size(), 2u);
-    EXPECT_EQ(wire(), "one\n");
+    std::string name = std::to_string(info.index) + "_";
+    for (const char* at = info.param.name; *at != '\0'; ++at) {
+        name += std::isalnum(static_cast<unsigned char>(*at)) ? *at : '_';
+    }
+    return name;
 }
 
-TEST_F(LineSender, AFailedWriteInsideALongLineSendsNoMoreOfIt)
-{
-    recordingDriver().failingWrite = 2;
-    feed(std::string(2500, 'x') + "\n");
-    EXPECT_FALSE(send());
-    EXPECT_EQ(status_, static_cast<FT_STATUS>(FT_IO_ERROR));
-    EXPECT_EQ(writes().size(), 2u);
-    EXPECT_EQ(wire(), std::string(999, 'x'));
-}
-
-TEST_F(LineSender, ContinuesShortWritesWithTheRest)
-{
-    recordingDriver().acceptAtMost = 3;
-    std::string input = "0123456789\n" + std::string(1200, 'y') + "\nlast\x1b\n";
-    feed(input);
-    EXPECT_EQ(sendAll(), 2);
-    EXPECT_EQ(status_, FT_OK);
-    EXPECT_EQ(wire(), input);
-    EXPECT_EQ(writes().front(), "0123456789\n");
-    EXPECT_EQ(writes()[1], "3456789\n");
-}
-
-TEST_F(LineSender, AWriteThatTakesNothingIsAStall)
-{
-    recordingDriver().stalledWrite = 1;
-    feed("stuck\nnever\n");
-    EXPECT_FALSE(send());
-    EXPECT_TRUE(progress_.stalled);
-    EXPECT_EQ(writes().size(), 1u);
-}
-
-TEST_F(LineSender, CountsWhatTheConverterTookAFailingWriteIncluded)
-{
-    recordingDriver().acceptAtMost = 600;
-    recordingDriver().failingWrite = 4;
-    feed("ab\n" + std::string(1500, 'y') + "\nnever\n");
-    EXPECT_TRUE(send());
-    EXPECT_FALSE(send());
-    EXPECT_EQ(progress_.linesHandedOver, 1u);
-    EXPECT_EQ(progress_.bytesHandedOver, 3u + 600u + 399u);
-}
-
-TEST_F(LineSender, AfterASignalNoLineIsReadButTheOneGoingOutIsFinished)
-{
-    interruptingSignals = 1;
-    feed("never\n");
-    EXPECT_FALSE(send());
-    EXPECT_TRUE(writes().empty());
-    EXPECT_EQ(std::ftell(stdin), 0) << "no further line is read";
-
-    // A signal while a long line goes out, as a write that took nothing.
-    interruptingSignals = 0;
-    resetRecordingDriver();
-    recordingDriver().signalAtWrite = 2;
-    recordingDriver().stalledWrite = 2;
-    std::string line(2500, 'z');
-    feed(line + "\nnever\n");
-    EXPECT_TRUE(send()) << "the line is finished, and it held no ESC";
-    EXPECT_FALSE(progress_.stalled) << "a write cut short by a signal is no stall";
-    EXPECT_EQ(wire(), line + "\n");
-    EXPECT_FALSE(send());
-    EXPECT_EQ(wire(), line + "\n");
-}
-
-TEST_F(LineSender, ASecondSignalStopsWithinTheLine)
-{
-    recordingDriver().signalAtWrite = 1;
-    recordingDriver().signalsThen = 2;
-    std::string line(2500, 'z');
-    feed(line + "\nnever\n");
-    EXPECT_FALSE(send());
-    EXPECT_EQ(wire(), std::string(999, 'z')) << "nothing after the piece under way";
-    EXPECT_EQ(progress_.linesHandedOver, 0u);
-}
+INSTANTIATE_TEST_SUITE_P(Rows, LineSender, ::testing::ValuesIn(kCases), rowName);
 
 }  // namespace

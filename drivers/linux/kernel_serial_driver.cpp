@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <stdio.h>
 #include <string.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -187,3 +188,10 @@ FT_STATUS FT_API FT_Close(FT_HANDLE handle)
 }
 
 }  // extern "C"
+
+uint32_t converterHoldsAtMost(FT_HANDLE)
+{
+    // One page of usb-serial write buffer, two bulk transfers of up to 512
+    // bytes in flight, and the 4 KiB transmit FIFO of the largest UART chip.
+    return static_cast<uint32_t>(sysconf(_SC_PAGESIZE)) + 2 * 512 + 4096;
+}

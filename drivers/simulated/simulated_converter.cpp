@@ -186,3 +186,13 @@ ConverterFailure lastConverterFailure()
 {
     return ConverterFailure{"", ""};
 }
+
+// As much as a real converter may hold, so that the program's resend point
+// can be seen: LINE_TRANSMITTER_SIM_HOLDS bytes, 10 KiB unless it says.
+uint32_t converterHoldsAtMost(FT_HANDLE)
+{
+    const char* value = getenv("LINE_TRANSMITTER_SIM_HOLDS");
+    return value != nullptr && *value != '\0'
+               ? static_cast<uint32_t>(strtoul(value, nullptr, 10))
+               : 10240;
+}

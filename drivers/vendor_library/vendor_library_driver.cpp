@@ -106,3 +106,8 @@ ConverterFailure lastConverterFailure()
                                   "brings the library"
                                 : ""};
 }
+
+uint32_t converterHoldsAtMost(FT_HANDLE)
+{
+    return 10240;
+}

@@ -1,0 +1,70 @@
+#include "command_line.h"
+
+#include <errno.h>
+#include <stdio.h>
+#include <string.h>
+
+#ifndef LINE_TRANSMITTER_VERSION
+#define LINE_TRANSMITTER_VERSION "unreleased"
+#endif
+
+namespace {
+
+const char kUsage[] =
+    "Usage: line-transmitter < FILE, or COMMAND | line-transmitter\n"
+    "Sends each line of standard input, then a line feed, out of FTDI converter 0 at 19200 "
+    "baud, 7 data bits, even parity, 1 stop bit; the run ends after a line holding ESC, or "
+    "at the end of input. Lines hold 7-bit characters only.\n"
+    "  -h, --help     show this and exit\n"
+    "  -V, --version  show the version and exit\n"
+    "See line-transmitter(1) for the exit statuses and messages.\n";
+const char kVersion[] =
+    "line-transmitter " LINE_TRANSMITTER_VERSION "\n"
+    "Copyright (c) 2026 the line-transmitter authors; MIT licence: "
+    "there is NO WARRANTY.\n";
+
+bool isOption(const char* argument, const char* shortForm, const char* longForm)
+{
+    return strcmp(argument, shortForm) == 0 || strcmp(argument, longForm) == 0;
+}
+
+bool hasOption(int argc, char** argv, const char* shortForm, const char* longForm)
+{
+    for (int i = 1; i < argc; ++i) {
+        if (isOption(argv[i], shortForm, longForm)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The text, on standard output; 0, or 1 when it could not be written.
+int show(const char* text, const char* what)
+{
+    errno = 0;
+    if (fputs(text, stdout) < 0 || fflush(stdout) != 0) {
+        fprintf(stderr, "line-transmitter: cannot write the %s to standard output (%s)\n", what,
+                errno != 0 ? strerror(errno) : "write error");
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace
+
+int answerCommandLine(int argc, char** argv)
+{
+    if (hasOption(argc, argv, "-h", "--help")) {
+        return show(kUsage, "help");
+    }
+    if (hasOption(argc, argv, "-V", "--version")) {
+        return show(kVersion, "version");
+    }
+    for (int i = 1; i < argc; ++i) {
+        fprintf(stderr,
+                "line-transmitter: ignoring '%s': lines are read from standard input, as in "
+                "line-transmitter < commands.txt\n",
+                argv[i]);
+    }
+    return -1;
+}

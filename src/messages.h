@@ -1,0 +1,30 @@
+// The program's one message: one line on standard error that says what
+// failed, the cause, where the user stands, and what to do.
+#ifndef LINE_TRANSMITTER_MESSAGES_H
+#define LINE_TRANSMITTER_MESSAGES_H
+
+#include <stddef.h>
+
+#include "ftd2xx.h"
+
+const char kCheckTheConverter[] =
+    "check that the converter is still plugged in and the cable is sound";
+const char kConvertToSevenBits[] =
+    "convert the text to 7-bit ASCII first, as in iconv -f UTF-8 -t ASCII//TRANSLIT";
+
+// "line-transmitter: WHAT (CAUSE); WHERE; ADVICE", the last two left out
+// where they are "".
+void report(const char* what, const char* cause, const char* where, const char* advice);
+
+// The cause of a driver call's failure: the driver's own detail, else the
+// status's name, else its number.
+void describeCause(char* text, size_t size, FT_STATUS status, const ConverterFailure& failure);
+
+// The driver's advice, or `otherwise` where it has none.
+const char* adviceFor(const ConverterFailure& failure, const char* otherwise);
+
+// What a receiver on a 7-bit line gets of a byte above 0x7F: "a line feed",
+// "ESC", "'i'", ...
+void describeSevenBitArrival(char* text, size_t size, unsigned char byte);
+
+#endif
