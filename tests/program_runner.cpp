@@ -93,7 +93,7 @@ std::string readFile(const std::string& path)
 ProgramRun runProgram(const std::vector<std::string>& command, const ProgramInput& input)
 {
     std::string folder = makeScratchFolder();
-    std::string outputPath = folder + "/output";
+    std::string outputPath = input.outputPath.empty() ? folder + "/output" : input.outputPath;
     std::string errorsPath = folder + "/errors";
 
     int inputFd = -1;
@@ -170,7 +170,7 @@ ProgramRun runProgram(const std::vector<std::string>& command, const ProgramInpu
     // The child shared this open file, so its offset shows what was read.
     run.inputLeftAt = static_cast<long>(lseek(inputFd, 0, SEEK_CUR));
     close(inputFd);
-    run.output = readFile(outputPath);
+    run.output = input.outputPath.empty() ? readFile(outputPath) : "";
     run.errors = readFile(errorsPath);
     std::filesystem::remove_all(folder);
     return run;

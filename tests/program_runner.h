@@ -19,6 +19,7 @@ struct ProgramRun {
 struct ProgramInput {
     std::string bytes;                         // standard input's content
     std::string inputPath;                     // or a path to open as standard input
+    std::string outputPath;                    // standard output there, not captured
     std::vector<std::string> arguments;
     std::vector<std::string> environment;      // NAME=VALUE, added to ours
     std::string workingFolder;                 // "" for ours

@@ -12,8 +12,10 @@
 
 #include <signal.h>
 
+#include <cctype>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -43,19 +45,153 @@ ProgramRun withUnixLineEnds(ProgramRun run)
 const char kExample[] = "AB\nQ\x1b\nZZ\n";
 const char kExampleWire[] = "AB\nQ\x1b\n";
 
-class Program : public ::testing::Test {
+const char kFullTrace[] =
+    "FT_Open 0\nFT_SetBaudRate 19200\nFT_SetDataCharacteristics 7 0 2\n";
+
+// One run of the program: its input, arguments and fault switch; what the
+// wire, the exit status, the message and the driver calls must be.
+struct ProgramCase {
+    const char* name;
+    std::string input;
+    std::string fail;                     // LINE_TRANSMITTER_SIM_FAIL
+    std::vector<std::string> arguments;
+    std::string holds;                    // LINE_TRANSMITTER_SIM_HOLDS, "" for the default
+    std::string wire;
+    int exitStatus;
+    std::string errors;                   // the whole of standard error
+    std::optional<std::string> trace;     // the driver calls, where checked
+};
+
+std::string longLines(int count)
+{
+    std::string lines;
+    for (int i = 0; i < count; ++i) {
+        lines += std::string(999, 'x') + "\n";
+    }
+    return lines;
+}
+
+const std::string kLongLine = [] {
+    std::string line;
+    for (int i = 0; i < 2500; ++i) {
+        line += static_cast<char>('a' + i % 26);
+    }
+    return line;
+}();
+
+const char kWriteFailed[] = "line-transmitter: sending to converter 0 failed (FT_IO_ERROR); ";
+const char kCheck[] = "; check that the converter is still plugged in and the cable is sound\n";
+const char kConvert[] =
+    "; convert the text to 7-bit ASCII first, as in iconv -f UTF-8 -t ASCII//TRANSLIT\n";
+const std::string kIgnoring = "': lines are read from standard input, as in "
+                              "line-transmitter < commands.txt\n";
+
+const ProgramCase kRuns[] = {
+    {"the example: lines up to the first ESC line, silently", kExample, "", {}, "",
+     kExampleWire, 0, "", std::string(kFullTrace) + "FT_Write 3\nFT_Write 3\nFT_Close\n"},
+    {"arguments are ignored, each said once", kExample, "", {"-v", "/dev/ttyUSB1", "commands.txt"},
+     "", kExampleWire, 0,
+     "line-transmitter: ignoring '-v" + kIgnoring + "line-transmitter: ignoring '/dev/ttyUSB1" +
+         kIgnoring + "line-transmitter: ignoring 'commands.txt" + kIgnoring,
+     {}},
+    {"a byte that 7 bits turn into a line feed: nothing goes out", "A\x8A" "B\n", "", {}, "", "",
+     1,
+     "line-transmitter: line 1 holds a byte that 7 data bits cannot carry (column 2: 0x8A would "
+     "arrive as a line feed); nothing was sent: the same input can be sent again" +
+         std::string(kConvert),
+     std::string(kFullTrace) + "FT_Close\n"},
+    {"a byte above 0x7F in line 2: line 1 went out", "OK\nA\xE9\n", "", {}, "", "OK\n", 2,
+     "line-transmitter: line 2 holds a byte that 7 data bits cannot carry (column 2: 0xE9 would "
+     "arrive as 'i'); 1 line sent: send again from line 2" + std::string(kConvert),
+     {}},
+    {"empty input: nothing sent, exit 0", "", "", {}, "", "", 0, "",
+     std::string(kFullTrace) + "FT_Close\n"},
+    {"a last line without its line feed", "one\ntwo", "", {}, "", "one\ntwo\n", 0, "", {}},
+    {"long lines whole", kLongLine + "\n" + kLongLine + "\x1b\nnever\n", "", {}, "",
+     kLongLine + "\n" + kLongLine + "\x1b\n", 0, "", {}},
+    {"a short write is continued with the rest", kExample, "FT_Write:1:short", {}, "",
+     kExampleWire, 0, "",
+     std::string(kFullTrace) + "FT_Write 3\nFT_Write 1\nFT_Write 3\nFT_Close\n"},
+    {"no converter: reported, input untouched", kExample, "FT_Open", {}, "", "", 1,
+     "line-transmitter: cannot open converter 0 (FT_DEVICE_NOT_FOUND); nothing was sent; is the "
+     "converter plugged in, and its driver installed?\n",
+     "FT_Open 0\n"},
+    {"a failed speed setting closes the converter", kExample, "FT_SetBaudRate", {}, "", "", 1,
+     "line-transmitter: cannot set converter 0 to 19200 baud (FT_IO_ERROR); nothing was sent" +
+         std::string(kCheck),
+     "FT_Open 0\nFT_SetBaudRate 19200\nFT_Close\n"},
+    {"a failed framing closes the converter", kExample, "FT_SetDataCharacteristics", {}, "", "",
+     1,
+     "line-transmitter: cannot set converter 0 to 7 data bits, even parity, 1 stop bit "
+     "(FT_IO_ERROR); nothing was sent" + std::string(kCheck),
+     std::string(kFullTrace) + "FT_Close\n"},
+    {"the first write fails: nothing sent", "one\ntwo\n", "FT_Write:1", {}, "", "", 1,
+     kWriteFailed + std::string("nothing was sent: the same input can be sent again") + kCheck,
+     std::string(kFullTrace) + "FT_Write 4\nFT_Close\n"},
+    {"the second write fails", "one\ntwo\n", "FT_Write:2", {}, "", "one\n", 2,
+     kWriteFailed +
+         std::string("1 line handed over, 0 surely sent: send again from line 1 (line 1 may "
+                     "arrive twice)") +
+         kCheck,
+     {}},
+    {"the third write fails", "one\ntwo\nthree\n", "FT_Write:3", {}, "", "one\ntwo\n", 2,
+     kWriteFailed +
+         std::string("2 lines handed over, 0 surely sent: send again from line 1 (lines 1 to 2 "
+                     "may arrive twice)") +
+         kCheck,
+     {}},
+    // Lines whose line feed went the converter's bound or more before the
+    // failure surely left it: 10 KiB, and 21 KiB as on 16 KiB pages.
+    {"a failure after 30 KB, 10 KiB held", longLines(31), "FT_Write:31", {}, "",
+     longLines(30), 2,
+     kWriteFailed +
+         std::string("30 lines handed over, 19 surely sent: send again from line 20 (lines 20 "
+                     "to 30 may arrive twice)") +
+         kCheck,
+     {}},
+    {"a failure inside the first line", kLongLine + "\n", "FT_Write:2", {}, "",
+     kLongLine.substr(0, 999), 2,
+     kWriteFailed +
+         std::string("0 lines handed over, 0 surely sent, part of line 1 went out: send again "
+                     "from line 1") +
+         kCheck,
+     {}},
+    {"a failed close", kExample, "FT_Close", {}, "", kExampleWire, 2,
+     "line-transmitter: closing converter 0 failed (FT_IO_ERROR); 2 lines handed over, 0 surely "
+     "sent: send again from line 1 (lines 1 to 2 may arrive twice)" +
+         std::string(kCheck),
+     {}},
+    {"a failed close with nothing handed over", "", "FT_Close", {}, "", "", 1,
+     "line-transmitter: closing converter 0 failed (FT_IO_ERROR); nothing was sent: the same "
+     "input can be sent again" + std::string(kCheck),
+     {}},
+};
+
+// Rows for the simulated converter only: the bound it holds is set by its
+// switch, where the vendor library's driver has its own.
+const ProgramCase kSimulatedConverterRuns[] = {
+    {"a failure after 30 KB, 21 KiB held", longLines(31), "FT_Write:31", {}, "21504",
+     longLines(30), 2,
+     kWriteFailed +
+         std::string("30 lines handed over, 8 surely sent: send again from line 9 (lines 9 to "
+                     "30 may arrive twice)") +
+         kCheck,
+     {}},
+};
+
+class Program : public ::testing::TestWithParam<ProgramCase> {
 protected:
     void SetUp() override { folder_ = makeScratchFolder(); }
     void TearDown() override { std::filesystem::remove_all(folder_); }
 
-    ProgramRun run(const std::string& bytes, const std::string& fail = "",
-                   std::vector<std::string> arguments = {})
+    ProgramRun run(const ProgramCase& r)
     {
         ProgramInput input;
-        input.bytes = bytes;
-        input.arguments = std::move(arguments);
+        input.bytes = r.input;
+        input.arguments = r.arguments;
         input.environment.push_back("LINE_TRANSMITTER_SIM_TRACE=" + tracePathForProgram());
-        input.environment.push_back("LINE_TRANSMITTER_SIM_FAIL=" + fail);
+        input.environment.push_back("LINE_TRANSMITTER_SIM_FAIL=" + r.fail);
+        input.environment.push_back("LINE_TRANSMITTER_SIM_HOLDS=" + r.holds);
         return withUnixLineEnds(runProgram(programCommand, input));
     }
 
@@ -70,28 +206,48 @@ protected:
     std::string folder_;
 };
 
-const char kFullTrace[] =
-    "FT_Open 0\nFT_SetBaudRate 19200\nFT_SetDataCharacteristics 7 0 2\n";
-
-TEST_F(Program, SendsLinesUpToTheFirstEscapeLineAndStaysSilent)
+TEST_P(Program, RunsAsTheRowSays)
 {
-    ProgramRun result = run(kExample);
-    EXPECT_EQ(result.output, kExampleWire);
-    EXPECT_EQ(result.errors, "");
-    EXPECT_EQ(result.exitStatus, 0);
-    EXPECT_EQ(trace(), std::string(kFullTrace) + "FT_Write 3\nFT_Write 3\nFT_Close\n");
+    const ProgramCase& r = GetParam();
+    ProgramRun result = run(r);
+    EXPECT_EQ(result.output, r.wire);
+    EXPECT_EQ(result.exitStatus, r.exitStatus);
+    EXPECT_EQ(result.errors, r.errors);
+    if (r.trace) {
+        EXPECT_EQ(trace(), *r.trace);
+    } else {
+        EXPECT_EQ(trace().substr(trace().size() - 9), "FT_Close\n") << "closed all the same";
+    }
+    if (r.fail == "FT_Open" || r.fail.rfind("FT_Set", 0) == 0) {
+        EXPECT_EQ(result.inputLeftAt, 0) << "input is read only once the converter is set up";
+    }
 }
 
-TEST_F(Program, IgnoresItsArgumentsButHelpAndVersion)
+void PrintTo(const ProgramCase& c, std::ostream* out)
 {
-    ProgramRun result = run(kExample, "", {"-v", "/dev/ttyUSB1", "commands.txt"});
-    EXPECT_EQ(result.output, kExampleWire);
-    EXPECT_EQ(result.errors, "");
-    EXPECT_EQ(result.exitStatus, 0);
+    *out << c.name;
+}
 
+std::string runName(const ::testing::TestParamInfo<ProgramCase>& info)
+{
+    std::string name = std::to_string(info.index) + "_";
+    for (const char* at = info.param.name; *at != '\0'; ++at) {
+        name += std::isalnum(static_cast<unsigned char>(*at)) ? *at : '_';
+    }
+    return name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, Program, ::testing::ValuesIn(kRuns), runName);
+INSTANTIATE_TEST_SUITE_P(SimulatedConverterOnly, Program,
+                         ::testing::ValuesIn(kSimulatedConverterRuns), runName);
+
+using ProgramAlone = Program;
+
+TEST_F(ProgramAlone, AnswersHelpAndVersionWithoutAConverter)
+{
     for (const char* option : {"-h", "--help", "-V", "--version"}) {
         std::filesystem::remove(tracePath());
-        ProgramRun asked = run(kExample, "FT_Open", {option});
+        ProgramRun asked = run(ProgramCase{"", kExample, "FT_Open", {option}, "", "", 0, "", {}});
         EXPECT_EQ(asked.exitStatus, 0) << option;
         EXPECT_EQ(asked.errors, "") << option;
         std::string first = option[1] == 'h' || option[2] == 'h' ? "Usage: line-transmitter"
@@ -100,120 +256,18 @@ TEST_F(Program, IgnoresItsArgumentsButHelpAndVersion)
         EXPECT_EQ(trace(), "") << option << ": no converter is touched";
         EXPECT_EQ(asked.inputLeftAt, 0) << option;
     }
-}
-
-TEST_F(Program, TheWireCarriesSevenDataBits)
-{
-    ProgramRun result = run("\xC1\xFF\x80z\n");
-    EXPECT_EQ(result.output, "A\x7F\0z\n"s);
-    EXPECT_EQ(result.exitStatus, 0);
-}
-
-TEST_F(Program, EndOfInputEndsTheRunCleanly)
-{
-    ProgramRun empty = run("");
-    EXPECT_EQ(empty.output, "");
-    EXPECT_EQ(empty.errors, "");
-    EXPECT_EQ(empty.exitStatus, 0);
-    EXPECT_EQ(trace(), std::string(kFullTrace) + "FT_Close\n");
-
-    ProgramRun unterminated = run("one\ntwo");
-    EXPECT_EQ(unterminated.output, "one\ntwo\n");
-    EXPECT_EQ(unterminated.errors, "");
-    EXPECT_EQ(unterminated.exitStatus, 0);
-}
-
-TEST_F(Program, SendsLongLinesWhole)
-{
-    std::string line;
-    for (int i = 0; i < 2500; ++i) {
-        line += static_cast<char>('a' + i % 26);
-    }
-    ProgramRun result = run(line + "\n" + line + "\x1b\nnever\n");
-    EXPECT_EQ(result.output, line + "\n" + line + "\x1b\n");
-    EXPECT_EQ(result.exitStatus, 0);
-}
-
-TEST_F(Program, ContinuesShortWritesWithTheRest)
-{
-    ProgramRun result = run(kExample, "FT_Write:1:short");
-    EXPECT_EQ(result.output, kExampleWire);
-    EXPECT_EQ(result.errors, "");
-    EXPECT_EQ(result.exitStatus, 0);
-    EXPECT_EQ(trace(),
-              std::string(kFullTrace) + "FT_Write 3\nFT_Write 1\nFT_Write 3\nFT_Close\n");
-}
-
-TEST_F(Program, NoConverterIsReportedWithoutTouchingTheInput)
-{
-    ProgramRun result = run(kExample, "FT_Open");
-    EXPECT_EQ(result.exitStatus, 1);
-    EXPECT_EQ(result.output, "");
-    EXPECT_EQ(result.inputLeftAt, 0) << "standard input must stay unread";
-    EXPECT_EQ(result.errors,
-              "line-transmitter: cannot open converter 0 (FT_DEVICE_NOT_FOUND); nothing was "
-              "sent; is the converter plugged in, and its driver installed?\n");
-    EXPECT_EQ(trace(), "FT_Open 0\n");
-}
-
-TEST_F(Program, AFailedSettingClosesTheConverterAndSendsNothing)
-{
-    ProgramRun baud = run(kExample, "FT_SetBaudRate");
-    EXPECT_EQ(baud.exitStatus, 1);
-    EXPECT_EQ(baud.output, "");
-    EXPECT_EQ(baud.inputLeftAt, 0);
-    EXPECT_NE(baud.errors.find("line-transmitter: cannot set converter 0 to 19200 baud"),
-              std::string::npos) << baud.errors;
-    EXPECT_NE(baud.errors.find("(FT_IO_ERROR)"), std::string::npos) << baud.errors;
-    EXPECT_EQ(trace(), "FT_Open 0\nFT_SetBaudRate 19200\nFT_Close\n");
-
-    std::filesystem::remove(tracePath());
-    ProgramRun framing = run(kExample, "FT_SetDataCharacteristics");
-    EXPECT_EQ(framing.exitStatus, 1);
-    EXPECT_EQ(framing.output, "");
-    EXPECT_NE(framing.errors.find("7 data bits, even parity, 1 stop bit"), std::string::npos)
-        << framing.errors;
-    EXPECT_EQ(trace(), std::string(kFullTrace) + "FT_Close\n");
-}
-
-TEST_F(Program, AFailedWriteStopsTheRunAndSaysWhereToResume)
-{
-    // 30 lines of 1000 bytes each on the wire, then the failure: lines whose
-    // line feed went 10 KiB or more before it have surely left the converter.
-    std::string longLines;
-    for (int i = 0; i < 31; ++i) {
-        longLines += std::string(999, 'x') + "\n";
-    }
-    struct Case {
-        std::string input, fail;
-        int exitStatus;
-        std::string where;
-    } cases[] = {
-        {"one\ntwo\n", "FT_Write:1", 1, "nothing was sent: the same input can be sent again"},
-        {"one\ntwo\n", "FT_Write:2", 2,
-         "1 line handed over, 0 surely sent: send again from line 1 (line 1 may arrive twice)"},
-        {"one\ntwo\nthree\n", "FT_Write:3", 2,
-         "2 lines handed over, 0 surely sent: send again from line 1 "
-         "(lines 1 to 2 may arrive twice)"},
-        {longLines, "FT_Write:31", 2,
-         "30 lines handed over, 19 surely sent: send again from line 20 "
-         "(lines 20 to 30 may arrive twice)"},
-        {std::string(2500, 'y') + "\n", "FT_Write:2", 2,
-         "0 lines handed over, 0 surely sent, part of line 1 went out: send again from "
-         "line 1"},
-    };
-    for (const Case& c : cases) {
-        std::filesystem::remove(tracePath());
-        ProgramRun result = run(c.input, c.fail);
-        EXPECT_EQ(result.exitStatus, c.exitStatus) << c.fail;
-        EXPECT_EQ(result.errors, "line-transmitter: sending to converter 0 failed (FT_IO_ERROR); " +
-                                     c.where + "; check that the converter is still plugged in "
-                                     "and the cable is sound\n") << c.fail;
-        EXPECT_EQ(trace().substr(trace().size() - 9), "FT_Close\n") << "closed all the same";
+    if (!programIsWindows) {
+        ProgramInput input;
+        input.arguments = {"--help"};
+        input.outputPath = "/dev/full";
+        ProgramRun full = runProgram(programCommand, input);
+        EXPECT_EQ(full.exitStatus, 1);
+        EXPECT_EQ(full.errors, "line-transmitter: cannot write the help to standard output (No "
+                               "space left on device)\n");
     }
 }
 
-TEST_F(Program, AReadErrorIsReported)
+TEST_F(ProgramAlone, AReadErrorIsReported)
 {
     ProgramInput input;
     input.inputPath = "/";  // reading a folder fails
@@ -228,23 +282,7 @@ TEST_F(Program, AReadErrorIsReported)
               std::string::npos) << result.errors;
 }
 
-TEST_F(Program, AFailedCloseIsReported)
-{
-    ProgramRun result = run(kExample, "FT_Close");
-    EXPECT_EQ(result.exitStatus, 2);
-    EXPECT_EQ(result.output, kExampleWire);
-    EXPECT_EQ(result.errors,
-              "line-transmitter: closing converter 0 failed (FT_IO_ERROR); 2 lines handed over, "
-              "0 surely sent: send again from line 1 (lines 1 to 2 may arrive twice); check that "
-              "the converter is still plugged in and the cable is sound\n");
-
-    ProgramRun empty = run("", "FT_Close");
-    EXPECT_EQ(empty.exitStatus, 1) << "nothing was handed over";
-    EXPECT_NE(empty.errors.find("; nothing was sent: the same input can be sent again;"),
-              std::string::npos) << empty.errors;
-}
-
-TEST_F(Program, NoDescriptorOfItsOwnTakesAClosedStandardOnesPlace)
+TEST_F(ProgramAlone, NoDescriptorOfItsOwnTakesAClosedStandardOnesPlace)
 {
     if (programIsWindows) {
         GTEST_SKIP() << "descriptors 0 to 2 are POSIX's";
@@ -280,7 +318,7 @@ TEST_F(Program, NoDescriptorOfItsOwnTakesAClosedStandardOnesPlace)
     EXPECT_EQ(brokenErrors.exitStatus, 1);
 }
 
-TEST_F(Program, ASignalEndsTheRunInOrderWithTheCount)
+TEST_F(ProgramAlone, ASignalEndsTheRunInOrderWithTheCount)
 {
     if (programIsWindows) {
         GTEST_SKIP() << "POSIX signals";
@@ -318,7 +356,7 @@ TEST_F(Program, ASignalEndsTheRunInOrderWithTheCount)
     }
 }
 
-TEST_F(Program, WaitsOnANonBlockingStandardInput)
+TEST_F(ProgramAlone, WaitsOnANonBlockingStandardInput)
 {
     if (programIsWindows) {
         GTEST_SKIP() << "POSIX descriptors";
@@ -333,9 +371,9 @@ TEST_F(Program, WaitsOnANonBlockingStandardInput)
     EXPECT_EQ(result.output, "AB\nCD\n");
 }
 
-TEST_F(Program, EndOfLineFollowsThePlatformsTextMode)
+TEST_F(ProgramAlone, EndOfLineFollowsThePlatformsTextMode)
 {
-    ProgramRun result = run("AB\r\nQ\x1b\r\n");
+    ProgramRun result = run(ProgramCase{"", "AB\r\nQ\x1b\r\n", "", {}, "", "", 0, "", {}});
     EXPECT_EQ(result.exitStatus, 0);
     if (programIsWindows) {
         EXPECT_EQ(result.output, "AB\nQ\x1b\n");
@@ -344,18 +382,18 @@ TEST_F(Program, EndOfLineFollowsThePlatformsTextMode)
     }
 }
 
-TEST_F(Program, CtrlZEndsInputOnWindows)
+TEST_F(ProgramAlone, CtrlZEndsInputOnWindows)
 {
     if (!programIsWindows) {
         GTEST_SKIP() << "only the Windows C runtime ends text input at Ctrl-Z";
     }
-    ProgramRun result = run("AB\r\nCD\x1a" "EF\r\nGH\r\n");
+    ProgramRun result = run(ProgramCase{"", "AB\r\nCD\x1a" "EF\r\nGH\r\n", "", {}, "", "", 0, "", {}});
     EXPECT_EQ(result.exitStatus, 0);
     EXPECT_EQ(result.output, "AB\nCD\n");
     EXPECT_EQ(result.errors, "");
 }
 
-TEST_F(Program, AMissingVendorLibraryIsReported)
+TEST_F(ProgramAlone, AMissingVendorLibraryIsReported)
 {
     if (!programLoadsLibrary) {
         GTEST_SKIP() << "this build does not load the vendor's library";
@@ -404,5 +442,11 @@ int main(int argc, char** argv)
         return 2;
     }
     programCommand.push_back(program);
+    if (programLoadsLibrary) {
+        std::string filter = ::testing::GTEST_FLAG(filter);
+        ::testing::GTEST_FLAG(filter) =
+            filter + (filter.find('-') == std::string::npos ? "-" : ":") +
+            "SimulatedConverterOnly/*";
+    }
     return RUN_ALL_TESTS();
 }

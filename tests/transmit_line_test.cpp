@@ -319,6 +319,11 @@ const Case kCases[] = {
         .signalledAtWrite(1, 2),
 };
 
+void PrintTo(const Case& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
 class LineSender : public ::testing::TestWithParam<Case> {};
 
 TEST_P(LineSender, SendsAsTheRowSays)
