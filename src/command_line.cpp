@@ -4,6 +4,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "messages.h"
+
 #ifndef LINE_TRANSMITTER_VERSION
 #define LINE_TRANSMITTER_VERSION "unreleased"
 #endif
@@ -43,7 +45,9 @@ int show(const char* text, const char* what)
 {
     errno = 0;
     if (fputs(text, stdout) < 0 || fflush(stdout) != 0) {
-        fprintf(stderr, "line-transmitter: cannot write the %s to standard output (%s)\n", what,
+        char failed[80];
+        snprintf(failed, sizeof failed, kCannotWriteOutput, what);
+        fprintf(stderr, "line-transmitter: %s (%s)\n", failed,
                 errno != 0 ? strerror(errno) : "write error");
         return 1;
     }
@@ -61,10 +65,9 @@ int answerCommandLine(int argc, char** argv)
         return show(kVersion, "version");
     }
     for (int i = 1; i < argc; ++i) {
-        fprintf(stderr,
-                "line-transmitter: ignoring '%s': lines are read from standard input, as in "
-                "line-transmitter < commands.txt\n",
-                argv[i]);
+        fputs("line-transmitter: ", stderr);
+        fprintf(stderr, kIgnoringArgument, argv[i]);
+        fputc('\n', stderr);
     }
     return -1;
 }

@@ -27,7 +27,7 @@ int openAndSetUp(FT_HANDLE* ftHandle)
     if (status != FT_OK) {
         ConverterFailure failure = lastConverterFailure();
         describeCause(cause, sizeof cause, status, failure);
-        report("cannot open converter 0", cause, "nothing was sent",
+        report(kCannotOpen, cause, "nothing was sent",
                adviceFor(failure, status == FT_DEVICE_NOT_OPENED
                                       ? "is another program using it, or may this user not "
                                         "open it?"
@@ -36,10 +36,10 @@ int openAndSetUp(FT_HANDLE* ftHandle)
     }
     // A line at the wrong framing reaches the receiver as garbage, so
     // nothing is sent unless both settings took.
-    const char* what = "cannot set converter 0 to 19200 baud";
+    const char* what = kCannotSetSpeed;
     status = FT_SetBaudRate(*ftHandle, 19200);
     if (status == FT_OK) {
-        what = "cannot set converter 0 to 7 data bits, even parity, 1 stop bit";
+        what = kCannotSetFraming;
         status = FT_SetDataCharacteristics(*ftHandle, FT_BITS_7, FT_STOP_BITS_1, FT_PARITY_EVEN);
     }
     if (status != FT_OK) {
@@ -87,14 +87,13 @@ int closeAndReport(FT_HANDLE ftHandle, const TransmitProgress& progress)
     char what[200];
     char cause[400];
     if (writeFailed) {
-        report("sending to converter 0 failed", writeCause, where, kCheckTheConverter);
+        report(kSendingFailed, writeCause, where, kCheckTheConverter);
         return failed;
     }
     if (progress.refusedByte != 0) {
         char arrival[40];
         describeSevenBitArrival(arrival, sizeof arrival, progress.refusedByte);
-        snprintf(what, sizeof what, "line %lu holds a byte that 7 data bits cannot carry",
-                 progress.linesHandedOver + 1);
+        snprintf(what, sizeof what, kSevenBitsCannotCarry, progress.linesHandedOver + 1);
         snprintf(cause, sizeof cause, "column %lu: 0x%02X would arrive as %s",
                  progress.refusedColumn, progress.refusedByte, arrival);
         report(what, cause, where, kConvertToSevenBits);
@@ -102,8 +101,10 @@ int closeAndReport(FT_HANDLE ftHandle, const TransmitProgress& progress)
     }
     if (stopped) {
         bool twice = stopRequests() >= 2;
-        snprintf(what, sizeof what, "interrupted by %s%s%s", stopSignalName(firstStopSignal()),
+        char signalNames[40];
+        snprintf(signalNames, sizeof signalNames, "%s%s%s", stopSignalName(firstStopSignal()),
                  twice ? ", then " : "", twice ? stopSignalName(lastStopSignal()) : "");
+        snprintf(what, sizeof what, kInterrupted, signalNames);
         snprintf(cause, sizeof cause, "%s%s%s", twice ? "stopped at once" : "",
                  twice ? (closeStatus == FT_OK ? "; " : ": ") : "",
                  closeStatus != FT_OK ? closeCause
@@ -113,12 +114,12 @@ int closeAndReport(FT_HANDLE ftHandle, const TransmitProgress& progress)
         return 128 + firstStopSignal();
     }
     if (progress.readError != 0) {
-        report("reading standard input failed", strerror(progress.readError), where,
+        report(kReadingFailed, strerror(progress.readError), where,
                "check what feeds the program");
         return failed;
     }
     if (closeStatus != FT_OK) {
-        report("closing converter 0 failed", closeCause, where,
+        report(kClosingFailed, closeCause, where,
                adviceFor(closeFailure, kCheckTheConverter));
         return failed;
     }
@@ -134,7 +135,7 @@ int main(int argc, char** argv)
         return answered;
     }
     if (!prepareStandardStreams()) {
-        report("standard input is closed", "there is nothing to send", "nothing was sent",
+        report(kInputClosed, "there is nothing to send", "nothing was sent",
                "give the program its lines on standard input");
         return kNothingSent;
     }

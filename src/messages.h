@@ -7,6 +7,25 @@
 
 #include "ftd2xx.h"
 
+// How every message begins, after "line-transmitter: ": the manual page's
+// DIAGNOSTICS heads an entry with each (a test holds them to it).
+const char kCannotOpen[] = "cannot open converter 0";
+const char kCannotSetSpeed[] = "cannot set converter 0 to 19200 baud";
+const char kCannotSetFraming[] = "cannot set converter 0 to 7 data bits, even parity, 1 stop bit";
+const char kSendingFailed[] = "sending to converter 0 failed";
+const char kSevenBitsCannotCarry[] = "line %lu holds a byte that 7 data bits cannot carry";
+const char kInterrupted[] = "interrupted by %s";
+const char kReadingFailed[] = "reading standard input failed";
+const char kClosingFailed[] = "closing converter 0 failed";
+const char kInputClosed[] = "standard input is closed";
+const char kIgnoringArgument[] =
+    "ignoring '%s': lines are read from standard input, as in line-transmitter < commands.txt";
+const char kCannotWriteOutput[] = "cannot write the %s to standard output";
+const char* const kEveryMessage[] = {
+    kCannotOpen,      kCannotSetSpeed, kCannotSetFraming, kSendingFailed,
+    kSevenBitsCannotCarry, kInterrupted, kReadingFailed, kClosingFailed,
+    kInputClosed,     kIgnoringArgument, kCannotWriteOutput};
+
 const char kCheckTheConverter[] =
     "check that the converter is still plugged in and the cable is sound";
 const char kConvertToSevenBits[] =
