@@ -168,11 +168,12 @@ bool transmitLine(FT_HANDLE ftHandle, TransmitProgress* progress)
     bool finishingLine = false;      // a piece of this line has gone out
     unsigned long lineBytesRead = 0; // of this line, in the pieces before
 
-    if (stopRequests() > 0) {
-        return false;  // no line is begun after a stop request
-    }
     // A line longer than 999 characters is read, and sent, a piece at a time.
     for (;;) {
+        // No line is begun after a stop request; none is gone on with after a second.
+        if (stopRequests() > (finishingLine ? 1 : 0)) {
+            return false;
+        }
         int32_t stored = 0;
         Piece piece = readPiece(txBuffer, &stored, finishingLine, progress);
         if (piece == kNoLine) {

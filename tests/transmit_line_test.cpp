@@ -317,6 +317,9 @@ const Case kCases[] = {
     row("a second stop request stops within the line", k2500 + "\nnever\n",
         {k2500.substr(0, 999)}, 0)
         .signalledAtWrite(1, 2),
+    row("after a second stop request nothing more of the line is read",
+        with(k2500, 1200, '\xFF') + "\n", {k2500.substr(0, 999)}, 0)
+        .signalledAtWrite(1, 2),
 };
 
 void PrintTo(const Case& c, std::ostream* out)
