@@ -8,6 +8,7 @@
 #include <string.h>
 
 #include "command_line.h"
+#include "converter_setup.h"
 #include "ftd2xx.h"
 #include "messages.h"
 #include "resend_point.h"
@@ -16,41 +17,7 @@
 
 namespace {
 
-const int kNothingSent = 1;  // exit status: safe to run the same input again
-const int kPartlySent = 2;   // exit status: the message says where to resume
-
-// Opens converter 0 and sets its line; 0, or the exit status of a failure.
-int openAndSetUp(FT_HANDLE* ftHandle)
-{
-    char cause[300];
-    FT_STATUS status = FT_Open(0, ftHandle);
-    if (status != FT_OK) {
-        ConverterFailure failure = lastConverterFailure();
-        describeCause(cause, sizeof cause, status, failure);
-        report(kCannotOpen, cause, "nothing was sent",
-               adviceFor(failure, status == FT_DEVICE_NOT_OPENED
-                                      ? "is another program using it, or may this user not "
-                                        "open it?"
-                                      : "is the converter plugged in, and its driver installed?"));
-        return kNothingSent;
-    }
-    // A line at the wrong framing reaches the receiver as garbage, so
-    // nothing is sent unless both settings took.
-    const char* what = kCannotSetSpeed;
-    status = FT_SetBaudRate(*ftHandle, 19200);
-    if (status == FT_OK) {
-        what = kCannotSetFraming;
-        status = FT_SetDataCharacteristics(*ftHandle, FT_BITS_7, FT_STOP_BITS_1, FT_PARITY_EVEN);
-    }
-    if (status != FT_OK) {
-        ConverterFailure failure = lastConverterFailure();
-        describeCause(cause, sizeof cause, status, failure);
-        FT_Close(*ftHandle);
-        report(what, cause, "nothing was sent", adviceFor(failure, kCheckTheConverter));
-        return kNothingSent;
-    }
-    return 0;
-}
+const int kPartlySent = 2;  // exit status: the message says where to resume
 
 // Closes the converter, draining it, and then, only then, says what went
 // wrong, if anything: the first failure is the one told. The exit status.
@@ -84,33 +51,17 @@ int closeAndReport(FT_HANDLE ftHandle, const TransmitProgress& progress)
     describeResendPoint(where, sizeof where, progress.linesHandedOver, progress.bytesHandedOver,
                         drained);
     int failed = progress.bytesHandedOver == 0 ? kNothingSent : kPartlySent;
-    char what[200];
-    char cause[400];
     if (writeFailed) {
         report(kSendingFailed, writeCause, where, kCheckTheConverter);
         return failed;
     }
     if (progress.refusedByte != 0) {
-        char arrival[40];
-        describeSevenBitArrival(arrival, sizeof arrival, progress.refusedByte);
-        snprintf(what, sizeof what, kSevenBitsCannotCarry, progress.linesHandedOver + 1);
-        snprintf(cause, sizeof cause, "column %lu: 0x%02X would arrive as %s",
-                 progress.refusedColumn, progress.refusedByte, arrival);
-        report(what, cause, where, kConvertToSevenBits);
+        reportSevenBitRefusal(progress.linesHandedOver + 1, progress.refusedColumn,
+                              progress.refusedByte, where);
         return failed;
     }
     if (stopped) {
-        bool twice = stopRequests() >= 2;
-        char signalNames[40];
-        snprintf(signalNames, sizeof signalNames, "%s%s%s", stopSignalName(firstStopSignal()),
-                 twice ? ", then " : "", twice ? stopSignalName(lastStopSignal()) : "");
-        snprintf(what, sizeof what, kInterrupted, signalNames);
-        snprintf(cause, sizeof cause, "%s%s%s", twice ? "stopped at once" : "",
-                 twice ? (closeStatus == FT_OK ? "; " : ": ") : "",
-                 closeStatus != FT_OK ? closeCause
-                 : twice              ? "the converter was closed"
-                                      : "the converter was drained and closed");
-        report(what, cause, where, "");
+        reportInterruption(closeStatus == FT_OK ? nullptr : closeCause, where);
         return 128 + firstStopSignal();
     }
     if (progress.readError != 0) {

@@ -3,6 +3,7 @@
 #include <stdio.h>
 
 #include "ftd2xx_status_names.h"
+#include "stop_requests.h"
 
 void report(const char* what, const char* cause, const char* where, const char* advice)
 {
@@ -44,4 +45,36 @@ void describeSevenBitArrival(char* text, size_t size, unsigned char byte)
     } else {
         snprintf(text, size, "'%c'", arrives);
     }
+}
+
+void reportSevenBitRefusal(unsigned long line, unsigned long column, unsigned char byte,
+                           const char* where)
+{
+    char what[100];
+    char arrival[40];
+    char cause[100];
+    snprintf(what, sizeof what, kSevenBitsCannotCarry, line);
+    describeSevenBitArrival(arrival, sizeof arrival, byte);
+    snprintf(cause, sizeof cause, "column %lu: 0x%02X would arrive as %s", column, byte, arrival);
+    report(what, cause, where, kConvertToSevenBits);
+}
+
+void reportInterruption(const char* closeCause, const char* where)
+{
+    bool twice = stopRequests() >= 2;
+    char signals[40];
+    snprintf(signals, sizeof signals, "%s%s%s", stopSignalName(firstStopSignal()),
+             twice ? ", then " : "", twice ? stopSignalName(lastStopSignal()) : "");
+    char what[60];
+    snprintf(what, sizeof what, kInterrupted, signals);
+    char cause[400];
+    if (!twice) {
+        snprintf(cause, sizeof cause, "%s",
+                 closeCause != nullptr ? closeCause : "the converter was drained and closed");
+    } else if (closeCause == nullptr) {
+        snprintf(cause, sizeof cause, "stopped at once; the converter was closed");
+    } else {
+        snprintf(cause, sizeof cause, "stopped at once: %s", closeCause);
+    }
+    report(what, cause, where, "");
 }

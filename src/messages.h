@@ -46,4 +46,12 @@ const char* adviceFor(const ConverterFailure& failure, const char* otherwise);
 // "ESC", "'i'", ...
 void describeSevenBitArrival(char* text, size_t size, unsigned char byte);
 
+// A byte above 0x7F stopped the run before its piece of the line went out.
+void reportSevenBitRefusal(unsigned long line, unsigned long column, unsigned char byte,
+                           const char* where);
+
+// Stop requests ended the run: the signals by name, and whether the close
+// drained (closeCause nullptr) or why not. Never "drained" after a second.
+void reportInterruption(const char* closeCause, const char* where);
+
 #endif
