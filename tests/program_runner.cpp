@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -44,6 +45,9 @@ double secondsSince(Clock::time_point start)
     }
     if (!input.workingFolder.empty() && chdir(input.workingFolder.c_str()) != 0) {
         _exit(126);
+    }
+    for (int signalNumber : input.ignoredSignals) {
+        signal(signalNumber, SIG_IGN);  // kept across exec, as a shell's nohup does
     }
     for (const std::string& setting : input.environment) {
         putenv(const_cast<char*>(setting.c_str()));
@@ -147,7 +151,8 @@ ProgramRun runProgram(const std::vector<std::string>& command, const ProgramInpu
 
     int waitStatus = 0;
     pid_t ended = 0;
-    while ((ended = waitpid(child, &waitStatus, WNOHANG)) == 0) {
+    rusage usage = {};
+    while ((ended = wait4(child, &waitStatus, WNOHANG, &usage)) == 0) {
         if (secondsSince(started) > input.killAfterSeconds) {
             kill(child, SIGKILL);
         }
@@ -155,6 +160,8 @@ ProgramRun runProgram(const std::vector<std::string>& command, const ProgramInpu
     }
     ProgramRun run;
     run.seconds = secondsSince(started);
+    run.cpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                     static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     if (feedFd >= 0) {
         close(feedFd);
     }

@@ -14,6 +14,7 @@ struct ProgramRun {
     std::string errors;           // standard error
     long inputLeftAt = -1;        // standard input's file offset after the run (a file only)
     double seconds = 0;           // how long it ran
+    double cpuSeconds = 0;        // the processor time it took, user and system
 };
 
 struct ProgramInput {
@@ -33,6 +34,7 @@ struct ProgramInput {
     bool pipeHeldOpen = false;                 // the program then waits for more input
     std::string laterBytes;
     std::vector<int> signals;                  // sent 300 ms apart, after the input
+    std::vector<int> ignoredSignals;           // ignored in the child, as nohup leaves SIGHUP
     double killAfterSeconds = 30;              // a run still going then is killed
 };
 

@@ -10,7 +10,10 @@
 // path), so it can be run without it too.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
+#include <stdlib.h>
+#include <unistd.h>
 
 #include <cctype>
 #include <cstring>
@@ -324,35 +327,61 @@ TEST_F(ProgramAlone, ASignalEndsTheRunInOrderWithTheCount)
         GTEST_SKIP() << "POSIX signals";
     }
     struct Case {
-        int signalNumber;
-        const char* name;
-        std::string input, wire, where;
+        std::vector<int> signals;   // sent 300 ms apart
+        std::vector<int> ignored;   // ignored when the program starts, as nohup leaves SIGHUP
+        bool inputIsTerminal;       // standard input a terminal, standard error not
+        std::string input, trace, message;
     } cases[] = {
-        {SIGINT, "SIGINT", "AB\n", std::string(kFullTrace) + "FT_Write 3\nFT_Close\n",
-         "1 line sent: send again from line 2"},
-        {SIGTERM, "SIGTERM", "AB\n", std::string(kFullTrace) + "FT_Write 3\nFT_Close\n",
-         "1 line sent: send again from line 2"},
-        {SIGHUP, "SIGHUP", "AB\n", std::string(kFullTrace) + "FT_Write 3\nFT_Close\n",
-         "1 line sent: send again from line 2"},
-        {SIGINT, "SIGINT", "", std::string(kFullTrace) + "FT_Close\n",
-         "nothing was sent: the same input can be sent again"},
+        {{SIGINT}, {}, false, "AB\n", std::string(kFullTrace) + "FT_Write 3\nFT_Close\n",
+         "interrupted by SIGINT (the converter was drained and closed); 1 line sent: send again "
+         "from line 2"},
+        {{SIGTERM}, {}, false, "AB\n", std::string(kFullTrace) + "FT_Write 3\nFT_Close\n",
+         "interrupted by SIGTERM (the converter was drained and closed); 1 line sent: send again "
+         "from line 2"},
+        {{SIGHUP}, {}, false, "AB\n", std::string(kFullTrace) + "FT_Write 3\nFT_Close\n",
+         "interrupted by SIGHUP (the converter was drained and closed); 1 line sent: send again "
+         "from line 2"},
+        {{SIGINT}, {}, false, "", std::string(kFullTrace) + "FT_Close\n",
+         "interrupted by SIGINT (the converter was drained and closed); nothing was sent: the "
+         "same input can be sent again"},
+        {{SIGHUP, SIGTERM}, {SIGHUP}, false, "AB\n",
+         std::string(kFullTrace) + "FT_Write 3\nFT_Close\n",
+         "interrupted by SIGTERM (the converter was drained and closed); 1 line sent: send again "
+         "from line 2"},
+        // The hint on how to end typed input goes only to a terminal.
+        {{SIGTERM}, {}, true, "AB\n", std::string(kFullTrace) + "FT_Write 3\nFT_Close\n",
+         "interrupted by SIGTERM (the converter was drained and closed); 1 line sent: send again "
+         "from line 2"},
     };
     for (const Case& c : cases) {
         std::filesystem::remove(tracePath());
         ProgramInput input;
         input.environment = {"LINE_TRANSMITTER_SIM_TRACE=" + tracePath(),
                              "LINE_TRANSMITTER_SIM_FAIL="};
-        input.inputThroughPipe = true;
-        input.pipeHeldOpen = true;  // it waits for input when the signal comes
-        input.bytes = c.input;
-        input.signals = {c.signalNumber};
+        int keyboard = -1;
+        if (c.inputIsTerminal) {
+            keyboard = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+            ASSERT_GE(keyboard, 0);
+            ASSERT_EQ(grantpt(keyboard), 0);
+            ASSERT_EQ(unlockpt(keyboard), 0);
+            input.inputPath = ptsname(keyboard);
+            ASSERT_EQ(::write(keyboard, c.input.data(), c.input.size()),
+                      static_cast<ssize_t>(c.input.size()));
+        } else {
+            input.inputThroughPipe = true;
+            input.pipeHeldOpen = true;  // it waits for input when the signal comes
+            input.bytes = c.input;
+        }
+        input.signals = c.signals;
+        input.ignoredSignals = c.ignored;
         ProgramRun result = runProgram(programCommand, input);
-        EXPECT_EQ(result.exitStatus, 128 + c.signalNumber) << c.name;
-        EXPECT_EQ(result.output, c.input) << c.name;
-        EXPECT_EQ(result.errors, std::string("line-transmitter: interrupted by ") + c.name +
-                                     " (the converter was drained and closed); " + c.where +
-                                     "\n");
-        EXPECT_EQ(trace(), c.wire) << c.name << ": the converter is closed";
+        if (keyboard >= 0) {
+            close(keyboard);
+        }
+        EXPECT_EQ(result.exitStatus, 128 + c.signals.back()) << c.message;
+        EXPECT_EQ(result.output, c.input) << c.message;
+        EXPECT_EQ(result.errors, "line-transmitter: " + c.message + "\n");
+        EXPECT_EQ(trace(), c.trace) << c.message << ": the converter is closed";
     }
 }
 
@@ -369,6 +398,7 @@ TEST_F(ProgramAlone, WaitsOnANonBlockingStandardInput)
     ProgramRun result = runProgram(programCommand, input);
     EXPECT_EQ(result.exitStatus, 0) << result.errors;
     EXPECT_EQ(result.output, "AB\nCD\n");
+    EXPECT_LT(result.cpuSeconds, 0.1) << "the wait must not spin";
 }
 
 TEST_F(ProgramAlone, EndOfLineFollowsThePlatformsTextMode)

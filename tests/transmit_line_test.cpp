@@ -244,6 +244,8 @@ const Case kCases[] = {
     row("a NUL in a long line ends what goes out; the line is consumed",
         with(with(k2500, 1500, '\0'), 2000, '\x1b') + "\nnext\n",
         {k2500.substr(0, 999), k2500.substr(999, 501), "\n", "next\n"}, 2),
+    row("whole pieces behind a NUL send nothing, and are no stall",
+        with(letters(3500), 100, '\0') + "\nnext\n", {letters(100), "\n", "next\n"}, 2),
     row("end of input before a line sends nothing", "", {}, 0),
     row("a last line without its line feed is sent with one", "one\ntwo", {"one\n", "two\n"}, 2),
     row("a last line of 999 without its line feed", k999, {k999 + "\n"}, 1),
