@@ -65,9 +65,12 @@ FT_STATUS FT_API FT_Write(FT_HANDLE handle, void* buffer, uint32_t bytesToWrite,
                           uint32_t* bytesWritten);
 
 // Waits until every byte taken has left the converter, then releases it.
-// The wait lasts at most the wire time of what is still queued plus 10 s;
-// one cut short by that deadline or by a signal discards what is left. FT_OK
-// only when every byte left. The handle is invalid afterwards in any case.
+// The wait lasts at most the wire time of what is still queued plus 10 s,
+// none after a write that took nothing for 10 s, and ends early at a
+// handled signal. FT_OK only when every byte left; after a wait cut short,
+// what the driver and the chip still hold may be dropped, or may still go
+// out, in part, after the close (which each driver says). The handle is
+// invalid afterwards in any case.
 FT_STATUS FT_API FT_Close(FT_HANDLE handle);
 
 #ifdef __cplusplus

@@ -36,10 +36,13 @@ bool isOpen(FT_HANDLE handle)
 FT_STATUS failed(FT_STATUS status, const char* path, int reason, const char* advice)
 {
     snprintf(failureDetail, sizeof failureDetail, "%s: %s", path,
-             reason == EINTR ? "the drain was cut short and the rest discarded: the last "
-                               "line may be cut"
+             reason == EINTR ? "the drain was cut short by a signal; what the kernel still "
+                               "held was dropped at the close, what the converter's chip "
+                               "held may still go out: the last line may arrive cut"
              : reason != 0   ? strerror(reason)
-                             : "the converter stopped taking bytes");
+                             : "the converter stopped taking bytes; what the kernel still "
+                               "held was dropped at the close, what the converter's chip "
+                               "held may still go out");
     failureAdvice = advice;
     return status;
 }

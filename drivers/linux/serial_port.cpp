@@ -3,10 +3,12 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <string.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/sysmacros.h>
 #include <time.h>
 #include <unistd.h>
@@ -212,9 +214,64 @@ long long millisecondsNow()
     return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
-// Waits for the kernel's queue to empty within the deadline, then for the
-// chip (tcdrain, which the kernel's FTDI driver extends to the chip's
-// FIFO). False, errno set, on a failure, the deadline, or a signal.
+// Sleeps for up to milliseconds with every signal let through, also those
+// that the caller holds blocked outside waits. False, errno EINTR, when a
+// handled signal ended it.
+bool pauseLettingSignalsThrough(long milliseconds)
+{
+    sigset_t none;
+    sigemptyset(&none);
+    timespec pause = {milliseconds / 1000, (milliseconds % 1000) * 1000000};
+    return ppoll(nullptr, 0, &pause, &none) >= 0;
+}
+
+volatile sig_atomic_t alarmRang = 0;
+
+void onAlarm(int)
+{
+    alarmRang = 1;
+}
+
+// tcdrain and a tty's last close sleep in the kernel until the port's
+// bytes have left, and only a signal ends that sleep early
+// (tty_wait_until_sent): tcflush cannot empty a usb-serial port first, its
+// driver having no flush operation, and only root may shorten the port's
+// closing_wait (30 s). So such a call runs with every signal let through and
+// SIGALRM ringing from withinMilliseconds on, every 10 ms after (the first
+// ring may come before the call sleeps). The program sets no timer of its
+// own. *rang tells whether the alarm, not another signal, ended it.
+int callWithin(int (*call)(int), int descriptor, long long withinMilliseconds, bool* rang)
+{
+    struct sigaction ring;
+    memset(&ring, 0, sizeof ring);
+    ring.sa_handler = onAlarm;
+    sigemptyset(&ring.sa_mask);
+    struct sigaction previousAction;
+    sigaction(SIGALRM, &ring, &previousAction);
+    alarmRang = 0;
+    sigset_t none;
+    sigset_t callerMask;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, &callerMask);
+    long long first = withinMilliseconds > 0 ? withinMilliseconds : 1;
+    itimerval alarm = {{0, 10 * 1000}, {static_cast<time_t>(first / 1000),
+                                         static_cast<suseconds_t>(first % 1000 * 1000)}};
+    setitimer(ITIMER_REAL, &alarm, nullptr);
+    int result = call(descriptor);
+    int reason = errno;
+    itimerval off = {{0, 0}, {0, 0}};
+    setitimer(ITIMER_REAL, &off, nullptr);
+    sigprocmask(SIG_SETMASK, &callerMask, nullptr);
+    sigaction(SIGALRM, &previousAction, nullptr);
+    *rang = alarmRang != 0;
+    errno = reason;
+    return result;
+}
+
+// Waits for the kernel's queue to empty, then for the chip (tcdrain, which
+// the kernel's FTDI driver extends to the chip's own buffer), all within
+// the wire time of what was queued plus kStallMilliseconds. False, errno
+// set, on a failure, a signal (EINTR), or the deadline (0, ours).
 bool drain(int descriptor, uint32_t charactersPerSecond)
 {
     int queued = 0;
@@ -222,8 +279,8 @@ bool drain(int descriptor, uint32_t charactersPerSecond)
         return false;
     }
     if (charactersPerSecond == 0) {
-        errno = 0;  // stalled before: nothing more to wait for
-        return queued == 0 && tcdrain(descriptor) == 0;
+        errno = 0;  // a write waited out its deadline already: no second wait
+        return false;
     }
     long long deadline = millisecondsNow() + kStallMilliseconds +
                          queued * 1000LL / charactersPerSecond;
@@ -232,12 +289,18 @@ bool drain(int descriptor, uint32_t charactersPerSecond)
             errno = 0;  // ours: the converter stopped taking bytes
             return false;
         }
-        timespec pause = {0, 10 * 1000 * 1000};
-        if (nanosleep(&pause, nullptr) != 0 || ioctl(descriptor, TIOCOUTQ, &queued) != 0) {
-            return false;  // EINTR: a signal asks to stop waiting
+        if (!pauseLettingSignalsThrough(10) || ioctl(descriptor, TIOCOUTQ, &queued) != 0) {
+            return false;
         }
     }
-    return tcdrain(descriptor) == 0;
+    bool rang = false;
+    if (callWithin(tcdrain, descriptor, deadline - millisecondsNow(), &rang) == 0) {
+        return true;
+    }
+    if (rang) {
+        errno = 0;  // the chip's own buffer did not empty within the deadline
+    }
+    return false;
 }
 
 }  // namespace
@@ -246,16 +309,20 @@ FT_STATUS drainAndClose(int descriptor, uint32_t charactersPerSecond)
 {
     bool drained = drain(descriptor, charactersPerSecond);
     int reason = errno;
-    if (!drained) {
-        // Discard the rest: else the kernel's close would wait for it, up to 30 s.
-        tcflush(descriptor, TCOFLUSH);
-    }
     // Exclusive mode outlives us while another process holds the port.
     ioctl(descriptor, TIOCNXCL);
     flock(descriptor, LOCK_UN);
-    int closed = close(descriptor);
-    if (drained && closed != 0) {
-        reason = errno;
+    int closed = 0;
+    if (drained) {
+        closed = close(descriptor);
+        reason = closed != 0 ? errno : reason;
+    } else {
+        // Cut short: the close must not wait again, up to closing_wait, for
+        // what the kernel still holds. Cut short in turn, the kernel drops
+        // it (usb-serial's generic close, the serial core's shutdown); the
+        // converter's chip still sends what it has.
+        bool rang = false;
+        callWithin(close, descriptor, 0, &rang);
     }
     errno = reason;
     return drained && closed == 0 ? FT_OK : FT_IO_ERROR;

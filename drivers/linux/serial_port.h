@@ -45,10 +45,13 @@ FT_STATUS writeSome(int descriptor, const void* bytes, uint32_t count, uint32_t*
                     bool* stalled);
 
 // Waits until the bytes have left the port, at most their wire time at
-// charactersPerSecond plus kStallMilliseconds; a wait cut short by that
-// deadline or by a signal discards what is left, and so does a
-// charactersPerSecond of 0, for a port that has stalled already. Then gives
-// the port up and closes it.
+// charactersPerSecond plus kStallMilliseconds, letting every signal
+// through; no wait at all for a charactersPerSecond of 0, a port that has
+// stalled already. Then gives the port up and closes it. When the wait was
+// cut short (that deadline, a handled signal, a failure), the close is too:
+// the kernel drops what it still held instead of waiting for it up to the
+// port's closing_wait, and the chip still sends what it has. FT_OK only when
+// every byte left.
 FT_STATUS drainAndClose(int descriptor, uint32_t charactersPerSecond);
 
 #endif

@@ -4,7 +4,10 @@
 # host can do (plug, unplug, note where its logs stand) it asks for with
 # "HOST-DO ..." on the console, then waits for the reply on ttyS1. Each case
 # prints "CASE name exit=N" and its standard error as "ERR name: ..."; the
-# host judges them with what the chips received and were set to.
+# host judges them with what the chips received and were set to. Last, the
+# UART ttyS2, whose far end the host paces, stands in for converter 0: a
+# real kernel tty whose bytes take time to leave, and a timed case
+# ("TIME name hundredths") for each way its drain ends.
 /bin/busybox --install -s /bin
 export PATH=/bin
 mount -t proc proc /proc
@@ -48,6 +51,68 @@ run() {
     echo "CASE $1 exit=$?"
     sed "s/^/ERR $1: /" /tmp/errors
     host mark "$1"
+}
+
+# The hundredths of a second since boot.
+hundredths() {
+    read -r up _ < /proc/uptime
+    echo "${up%.*}${up#*.}"
+}
+
+# timed NAME FUNCTION: as run, with the time that slowPort took; then the
+# UART's far end takes what is left, so that the mark holds all that came out.
+timed() {
+    "$2" 2> /tmp/errors
+    status=$?
+    echo "CASE $1 exit=$status"
+    echo "TIME $1 $(cat /tmp/took)"
+    sed "s/^/ERR $1: /" /tmp/errors
+    host settle
+    host mark "$1"
+}
+
+# lines COUNT: COUNT lines of 80 bytes, each its number in 79 digits.
+lines() {
+    i=0
+    while [ $i -lt "$1" ]; do
+        printf '%079d\n' $i
+        i=$((i + 1))
+    done
+}
+
+# A stuck program must not hold up the rest: 45 s is past every wait it has.
+# It runs in the foreground, its pid noted for signalLater: started with
+# "&", it would begin with SIGINT ignored, as a shell's background job does.
+# Its own time goes to /tmp/took: its feeder may outlast it.
+slowPort() {
+    rm -f /tmp/sender
+    start=$(hundredths)
+    sh -c 'echo $$ > /tmp/sender; exec timeout -s KILL 45 line-transmitter'
+    status=$?
+    echo $(($(hundredths) - start)) > /tmp/took
+    return $status
+}
+# signalLater SIGNAL DELAY...: signals slowPort's program after each delay.
+signalLater() {
+    (
+        signal=$1
+        shift
+        while [ ! -s /tmp/sender ]; do sleep 0.01; done
+        for delay in "$@"; do
+            sleep "$delay"
+            kill -"$signal" "$(cat /tmp/sender)"
+        done
+    ) &
+}
+drainDeadline() { lines 75 | slowPort; }
+writeStall() { lines 130 | slowPort; }
+signalInLastDrain() {
+    signalLater INT 0.5
+    lines 100 | slowPort
+}
+secondSignal() {
+    signalLater INT 0.3 0.5
+    { lines 100; sleep 1.5; } | slowPort
 }
 
 sendAB() { printf 'AB\n' | line-transmitter; }
@@ -112,5 +177,23 @@ run long-line longLine
 run held held
 run no-permission asNobody
 run unplugged unplugged
+
+# The UART as converter 0: its node where the program opens ttyUSB0, its
+# entry alone where the program looks for the FTDI driver's ports, beside
+# the files that folder always holds.
+ftdi=/sys/bus/usb-serial/drivers/ftdi_sio
+mount -t tmpfs uart-as-ftdi "$ftdi"
+touch "$ftdi/bind" "$ftdi/unbind" "$ftdi/uevent" "$ftdi/new_id" "$ftdi/remove_id"
+ln -s /sys/class/tty/ttyS2 "$ftdi/ttyUSB0"
+mount --bind /dev/ttyS2 /dev/ttyUSB0
+host pace 0
+host mark uart
+timed drain-deadline drainDeadline
+host pace 0
+timed write-stall writeStall
+host pace 1920
+timed signal-in-last-drain signalInLastDrain
+host pace 1920
+timed second-signal secondSignal
 host done
 poweroff -f

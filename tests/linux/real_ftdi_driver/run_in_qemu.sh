@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # line-transmitter on the kernel's own FTDI driver: boots Debian's kernel in
 # QEMU (software emulation, no KVM needed) with emulated FTDI chips and other
-# usb-serial devices on an xhci controller, runs guest_init.sh there, and
-# judges on the host what each chip received (its file chardev) and was set
-# to (QEMU's usb_serial trace).
+# usb-serial devices on an xhci controller, and a 16550 UART whose far end
+# the host paces (slow_far_end.pl), runs guest_init.sh there, and judges on
+# the host what each chip received (its file chardev) and was set to (QEMU's
+# usb_serial trace), and how long the guest's runs took.
 #
 #   run_in_qemu.sh PROGRAM WORK_FOLDER
 #
@@ -68,40 +69,55 @@ done
 (cd root && find . | bin/busybox cpio -o -H newc 2> /dev/null) | gzip -1 > initramfs.gz
 
 # Every device's chardev is a file: what that chip received.
-rm -f wire-* console.log trace.log marks monitor.* reply.*
+rm -f wire-* console.log trace.log marks monitor.* reply.* uart.* uart-pace
 devices=(b0 b1 b3 b4 b5 b6 b7 b8 b9 fa fb)
 chardevs=()
 for device in "${devices[@]}"; do
     : > "wire-$device"
     chardevs+=(-chardev "file,id=$device,path=wire-$device")
 done
-mkfifo monitor.in monitor.out reply.in reply.out
+# The UART's wire is what its far end took; at first it takes nothing.
+wires=("${devices[@]}" uart)
+: > wire-uart
+echo 0 > uart-pace
+mkfifo monitor.in monitor.out reply.in reply.out uart.in uart.out
 : > console.log
 qemu-system-x86_64 -machine q35 -accel tcg -m 256 -display none -no-reboot -nodefaults \
     -kernel "$vmlinuz" -initrd initramfs.gz -append "console=ttyS0 quiet panic=-1" \
     -serial file:console.log -chardev pipe,id=reply,path=reply -serial chardev:reply \
+    -chardev pipe,id=uart,path=uart -serial chardev:uart \
     -chardev pipe,id=monitor,path=monitor -mon chardev=monitor,mode=readline \
     -device qemu-xhci,id=xhci,p2=15,p3=15 "${chardevs[@]}" \
     -device usb-braille,id=b0,chardev=b0,bus=xhci.0 \
     -trace 'usb_serial_set_*' -D trace.log &
 qemu=$!
-trap 'kill $qemu 2> /dev/null || true' EXIT
+perl "$here/slow_far_end.pl" uart.out uart-pace wire-uart &
+far_end=$!
+trap 'kill $qemu $far_end 2> /dev/null || true' EXIT
 exec 5> monitor.in 6> reply.in
 cat monitor.out > monitor.log &
 cat reply.out > /dev/null &
 
-# Carries out the guest's requests until it is done, within 80 s.
+# Carries out the guest's requests until it is done, within 150 s.
 declare -A address
 done_lines=0 finished=
-deadline=$((SECONDS + 80))
+deadline=$((SECONDS + 150))
 while [ -z "$finished" ] && [ $SECONDS -lt $deadline ] && kill -0 $qemu 2> /dev/null; do
     mapfile -t requests < <(grep -a '^HOST-DO ' console.log | tr -d '\r')
     while [ $done_lines -lt ${#requests[@]} ]; do
         read -r _ verb rest <<< "${requests[$done_lines]}"
         case $verb in
         monitor) echo "$rest" >&5; sleep 0.3 ;;
+        pace) echo "$rest" > uart-pace ;;
+        settle)  # the UART's far end takes all there is, until no more comes
+            echo all > uart-pace
+            size=-1
+            while [ "$size" != "$(stat -c %s wire-uart)" ]; do
+                size=$(stat -c %s wire-uart)
+                sleep 0.3
+            done ;;
         mark)
-            sizes=$(for device in "${devices[@]}"; do stat -c %s "wire-$device"; done)
+            sizes=$(for device in "${wires[@]}"; do stat -c %s "wire-$device"; done)
             echo "$rest $(wc -l < trace.log) $(echo $sizes)" >> marks ;;
         done) finished=1 ;;
         esac
@@ -126,7 +142,7 @@ check() {  # check DESCRIPTION COMMAND...
 # What device received between the mark before case and the case's own mark.
 received() {  # received CASE DEVICE
     local column
-    for column in "${!devices[@]}"; do [ "${devices[$column]}" = "$2" ] && break; done
+    for column in "${!wires[@]}"; do [ "${wires[$column]}" = "$2" ] && break; done
     awk -v name="$1" -v column=$((column + 3)) '
         $1 == name { print previous[column], $column - previous[column]; exit }
         { for (i = 1; i <= NF; ++i) previous[i] = $i }' marks | {
@@ -199,6 +215,54 @@ check "unplugged mid-run: exit 2" is "$(outcome unplugged)" "CASE unplugged exit
 check "  one message, naming lines handed over and where to send again from" \
     is "$(errors unplugged)" "line-transmitter: sending to converter 0 failed (/dev/ttyUSB2: Input/output error); 1 line handed over, 0 surely sent: send again from line 1 (line 1 may arrive twice); check that the converter is still plugged in and the cable is sound"
 check "  the chip got the line before it went" is "$(received unplugged fa)" "one"
+
+# --- The UART as converter 0: a real tty whose bytes take time to leave.
+# QEMU writes its bytes into a pipe of one host page, and holds 17 more (its
+# 16-byte FIFO and the byte going out) while the far end takes nothing; the
+# rest waits in the guest's tty queue. The wire runs at 1920 characters a
+# second (19200 baud, 10 bits a character).
+page=$(getconf PAGESIZE)
+heldOutside=$((page + 17))
+took() { tr -d '\r' < console.log | awk -v name="$1" '$1 == "TIME" && $2 == name { print $3 }'; }
+within() {  # within HUNDREDTHS LOW HIGH
+    [ -n "$1" ] && [ "$1" -ge "$2" ] && [ "$1" -le "$3" ] ||
+        { printf '    took: %s hundredths of a second, want %s to %s\n' "$1" "$2" "$3"; false; }
+}
+lacks() { [[ $1 != *"$2"* ]] || { printf '    got:  %q\n    has:  %q\n' "$1" "$2"; false; }; }
+linesOf() { for i in $(seq 0 $(($1 - 1))); do printf '%079d\n' "$i"; done; }
+# The bytes that reached the far end: the input's first ones, none lost
+# while QEMU held them back, and between LEAST and MOST of them.
+arrivedInOrder() {  # arrivedInOrder CASE LINES LEAST MOST
+    local got count
+    got=$(received "$1" uart | od -An -tx1 -v)
+    count=$(received "$1" uart | wc -c)
+    [ "$got" = "$(linesOf "$2" | head -c "$count" | od -An -tx1 -v)" ] && [ "$count" -ge "$3" ] &&
+        [ "$count" -le "$4" ] || { printf '    %s bytes arrived, want %s to %s, in order\n' "$count" "$3" "$4"; false; }
+}
+queuedTime() { echo $((($1 - heldOutside) * 100 / 1920)); }  # hundredths
+
+check "far end takes nothing: the drain gives up 10 s past the queue's wire time" \
+    within "$(took drain-deadline)" $((1000 + $(queuedTime 6000) - 10)) $((1000 + $(queuedTime 6000) + 80))
+check "  exit 2: the close failed" is "$(outcome drain-deadline)" "CASE drain-deadline exit=2"
+check "  message" has "$(errors drain-deadline)" \
+    "closing converter 0 failed (/dev/ttyUSB0: the converter stopped taking bytes; what the kernel still held was dropped at the close"
+check "  the close did not wait for what the kernel held: it dropped it" \
+    arrivedInOrder drain-deadline 75 "$page" $((heldOutside + 16))
+check "a write that finds no room for 10 s: the run ends then, without a second wait" \
+    within "$(took write-stall)" 990 1080
+check "  exit 2, the write's failure" has "$(outcome write-stall) $(errors write-stall)" \
+    "CASE write-stall exit=2 line-transmitter: sending to converter 0 failed (the converter stopped taking bytes)"
+check "  the kernel's queue was dropped" arrivedInOrder write-stall 130 "$page" $((heldOutside + 16))
+check "SIGINT while the last lines drain, no signal before: the drain runs to its end" \
+    within "$(took signal-in-last-drain)" $(($(queuedTime 8000) - 30)) $(($(queuedTime 8000) + 80))
+check "  exit 0, silent" is "$(outcome signal-in-last-drain) $(errors signal-in-last-drain)" \
+    "CASE signal-in-last-drain exit=0 "
+check "  every byte arrived" arrivedInOrder signal-in-last-drain 100 8000 8000
+check "a second signal cuts the drain and the close short at once" \
+    within "$(took second-signal)" 75 130
+check "  exit 130" is "$(outcome second-signal)" "CASE second-signal exit=130"
+check "  never said to be drained" lacks "$(errors second-signal)" "drained"
+check "  what the kernel held was dropped" arrivedInOrder second-signal 100 "$page" 6500
 
 echo "$failures failed"
 [ $failures -eq 0 ] || { echo "--- console"; tr -d '\r' < console.log | grep -a -v '^$' | tail -n 80; exit 1; }
