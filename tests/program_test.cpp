@@ -12,8 +12,11 @@
 
 #include <signal.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -59,8 +62,24 @@ protected:
         return withUnixLineEnds(runProgram(programCommand, input));
     }
 
-    // The driver calls, one per line, as the simulated converter traced them.
-    std::string trace() const { return readFile(tracePath()); }
+    // The program's five driver calls, one per line, as the simulated
+    // converter traced them; the vendor-library driver's further calls are
+    // its own business, and fullTrace's.
+    std::string trace() const
+    {
+        std::string fiveCalls;
+        std::istringstream lines(fullTrace());
+        for (std::string line; std::getline(lines, line);) {
+            std::string name = line.substr(0, line.find(' '));
+            if (name == "FT_Open" || name == "FT_SetBaudRate" ||
+                name == "FT_SetDataCharacteristics" || name == "FT_Write" ||
+                name == "FT_Close") {
+                fiveCalls += line + "\n";
+            }
+        }
+        return fiveCalls;
+    }
+    std::string fullTrace() const { return readFile(tracePath()); }
 
     std::string tracePath() const { return folder_ + "/trace"; }
     std::string tracePathForProgram() const
@@ -353,6 +372,90 @@ TEST_F(Program, CtrlZEndsInputOnWindows)
     EXPECT_EQ(result.exitStatus, 0);
     EXPECT_EQ(result.output, "AB\nCD\n");
     EXPECT_EQ(result.errors, "");
+}
+
+// The vendor's library does less than our header promises; its driver adds
+// the rest through the library's further calls, which the stand-in library
+// traces, and whose queue drains at the line's rate (1920 bytes a second).
+TEST_F(Program, TheVendorLibraryDriverKeepsTheHeadersPromises)
+{
+    if (!programLoadsLibrary) {
+        GTEST_SKIP() << "the simulated converter is linked in, not loaded as the vendor's library";
+    }
+    struct Case {
+        const char* what;
+        std::string input, fail;
+        std::vector<int> signals;  // POSIX only: skipped under Windows
+        int exitStatus;
+        double atLeastSeconds, atMostSeconds;
+        std::string errorsStart;   // of its one message; "" for none
+        bool purged;               // what the converter held was discarded
+    } cases[] = {
+        {"the close waits for the queue", std::string(1999, 'd') + "\n", "", {}, 0, 0.9, 6, "",
+         false},
+        {"a stalled converter", "one\ntwo\n", "FT_Write:2:stall", {}, 2, 9, 15,
+         "line-transmitter: sending to converter 0 failed (the converter stopped taking bytes); "
+         "1 line handed over, 0 surely sent: send again from line 1 (line 1 may arrive twice); ",
+         true},
+        {"a second signal cuts the drain short", std::string(19999, 's') + "\n", "",
+         {SIGINT, SIGINT}, 128 + SIGINT, 0, 6,
+         "line-transmitter: interrupted by SIGINT (the drain was cut short and the rest "
+         "discarded: the last line may be cut); 1 line handed over, 0 surely sent",
+         true},
+    };
+    for (const Case& c : cases) {
+        if (programIsWindows && !c.signals.empty()) {
+            continue;
+        }
+        std::filesystem::remove(tracePath());
+        ProgramInput input;
+        input.bytes = c.input;
+        input.environment = {"LINE_TRANSMITTER_SIM_TRACE=" + tracePathForProgram(),
+                             "LINE_TRANSMITTER_SIM_FAIL=" + c.fail};
+        input.inputThroughPipe = !c.signals.empty();
+        input.pipeHeldOpen = !c.signals.empty();
+        input.signals = c.signals;
+        input.killAfterSeconds = 20;  // a write without a deadline never returns
+        ProgramRun result = withUnixLineEnds(runProgram(programCommand, input));
+        std::string calls = fullTrace();
+        EXPECT_EQ(result.exitStatus, c.exitStatus) << c.what << ": " << result.errors;
+        EXPECT_GE(result.seconds, c.atLeastSeconds) << c.what;
+        EXPECT_LE(result.seconds, c.atMostSeconds) << c.what;
+        if (c.errorsStart.empty()) {
+            EXPECT_EQ(result.errors, "") << c.what;
+        } else {
+            EXPECT_EQ(result.errors.rfind(c.errorsStart, 0), 0u) << c.what << ": " << result.errors;
+            EXPECT_EQ(std::count(result.errors.begin(), result.errors.end(), '\n'), 1)
+                << c.what << ": one message";
+        }
+
+        // Before the first write: no flow control, and a write deadline of
+        // at most 10 s (0 would mean none).
+        std::size_t firstWrite = calls.find("FT_Write ");
+        std::smatch deadline;
+        EXPECT_LT(calls.find("FT_SetFlowControl 0 0 0\n"), firstWrite) << c.what << ":\n" << calls;
+        ASSERT_TRUE(std::regex_search(calls, deadline, std::regex("FT_SetTimeouts [0-9]+ ([0-9]+)\n")))
+            << c.what << ":\n" << calls;
+        EXPECT_LT(static_cast<std::size_t>(deadline.position(0)), firstWrite) << c.what;
+        long writeTimeout = std::stol(deadline[1]);
+        EXPECT_GT(writeTimeout, 0) << c.what;
+        EXPECT_LE(writeTimeout, 10000) << c.what;
+
+        // At the close: the queue and the transmitter looked at after the
+        // last write, or, cut short, what was left discarded.
+        std::size_t lastWrite = calls.rfind("FT_Write ");
+        std::size_t close = calls.rfind("FT_Close\n");
+        EXPECT_EQ(close + 9, calls.size()) << c.what << ": the close is the last call";
+        if (c.purged) {
+            EXPECT_NE(calls.find("FT_Purge 3\nFT_Close\n"), std::string::npos)
+                << c.what << ":\n" << calls;
+        } else {
+            EXPECT_EQ(calls.find("FT_Purge"), std::string::npos) << c.what;
+            std::size_t query = calls.rfind("FT_GetModemStatus\n");
+            EXPECT_TRUE(query != std::string::npos && query > lastWrite && query < close)
+                << c.what << ":\n" << calls;
+        }
+    }
 }
 
 TEST_F(Program, AMissingVendorLibraryIsReported)
