@@ -434,12 +434,15 @@ TEST_F(Program, TheVendorLibraryDriverKeepsTheHeadersPromises)
         std::size_t firstWrite = calls.find("FT_Write ");
         std::smatch deadline;
         EXPECT_LT(calls.find("FT_SetFlowControl 0 0 0\n"), firstWrite) << c.what << ":\n" << calls;
-        ASSERT_TRUE(std::regex_search(calls, deadline, std::regex("FT_SetTimeouts [0-9]+ ([0-9]+)\n")))
-            << c.what << ":\n" << calls;
-        EXPECT_LT(static_cast<std::size_t>(deadline.position(0)), firstWrite) << c.what;
-        long writeTimeout = std::stol(deadline[1]);
-        EXPECT_GT(writeTimeout, 0) << c.what;
-        EXPECT_LE(writeTimeout, 10000) << c.what;
+        bool deadlineSet =
+            std::regex_search(calls, deadline, std::regex("FT_SetTimeouts [0-9]+ ([0-9]+)\n"));
+        EXPECT_TRUE(deadlineSet) << c.what << ":\n" << calls;
+        if (deadlineSet) {
+            EXPECT_LT(static_cast<std::size_t>(deadline.position(0)), firstWrite) << c.what;
+            long writeTimeout = std::stol(deadline[1]);
+            EXPECT_GT(writeTimeout, 0) << c.what;
+            EXPECT_LE(writeTimeout, 10000) << c.what;
+        }
 
         // At the close: the queue and the transmitter looked at after the
         // last write, or, cut short, what was left discarded.
