@@ -66,3 +66,14 @@ set_tests_properties(
   windows_console_stop_requests windows_program_on_library_without_further_calls
   PROPERTIES ENVIRONMENT "${wine_environment}" ENVIRONMENT_MODIFICATION "DISPLAY=unset:"
              FIXTURES_REQUIRED wine)
+
+# The ZIP that a Windows user downloads, unpacked and run.
+add_test(NAME windows_download_runs_from_its_folder
+         COMMAND ${CMAKE_COMMAND} -DCPACK=${CMAKE_CPACK_COMMAND}
+                 -DCPACK_CONFIG=${CMAKE_BINARY_DIR}/CPackConfig.cmake
+                 -DSTAND_IN=$<TARGET_FILE:simulated_vendor_library>
+                 -DWORK=${CMAKE_CURRENT_BINARY_DIR}/download
+                 -P ${CMAKE_CURRENT_SOURCE_DIR}/windows/download_test.cmake)
+set_tests_properties(windows_download_runs_from_its_folder PROPERTIES
+  ENVIRONMENT "${wine_environment}" ENVIRONMENT_MODIFICATION "DISPLAY=unset:"
+  FIXTURES_REQUIRED wine)
