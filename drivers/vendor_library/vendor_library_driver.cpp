@@ -160,7 +160,8 @@ uint32_t millisecondsSince(Clock::time_point start)
         std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
 }
 
-enum DrainResult { kDrained, kDrainFailed, kDrainTooLong, kDrainCutShort };
+// kCannotWait: the library lacks the calls that a wait needs.
+enum DrainResult { kDrained, kDrainFailed, kDrainTooLong, kDrainCutShort, kCannotWait };
 
 // Waits until the driver's queue and the chip's transmitter are empty, at
 // most the wire time of what may be queued (the driver's queue and a full
@@ -309,17 +310,23 @@ FT_STATUS FT_API FT_Close(FT_HANDLE handle)
     char missing[300];
     describeMissingGuarantees(missing, sizeof missing);
     FT_STATUS drainStatus = FT_OK;
-    DrainResult result = kDrainFailed;
+    DrainResult result = kCannotWait;
     if (converter.stalled) {
         result = kDrainTooLong;  // it has waited its deadline already
     } else if (vendor.getStatus != nullptr && vendor.getModemStatus != nullptr) {
         result = drain(handle, &drainStatus);
     }
-    if (result != kDrained && vendor.purge != nullptr) {
-        // Else the library's close might go on sending it, or wait for it.
+    // A wait cut short discards the rest, else the library's close might go
+    // on sending it, or wait for it. A library that cannot be asked about
+    // its queue is left to send what it holds.
+    if (result != kDrained && result != kCannotWait && vendor.purge != nullptr) {
         vendor.purge(handle, FT_PURGE_TX | FT_PURGE_RX);
     }
     FT_STATUS closeStatus = vendor.close(handle);
+    bool discarded = vendor.purge != nullptr;
+    if ((result == kDrainCutShort || result == kDrainTooLong) && !discarded) {
+        return failed(FT_IO_ERROR, kCheckTheConverter, missing);
+    }
     if (result == kDrainCutShort) {
         return failed(FT_IO_ERROR, "",
                       "the drain was cut short and the rest discarded: the last line may be cut");
@@ -328,7 +335,7 @@ FT_STATUS FT_API FT_Close(FT_HANDLE handle)
         return failed(FT_IO_ERROR, kCheckTheConverter,
                       "the converter stopped taking bytes; what it still held was discarded");
     }
-    if (result == kDrainFailed && drainStatus != FT_OK) {
+    if (result == kDrainFailed) {
         return drainStatus;
     }
     if (missing[0] != '\0') {
