@@ -5,9 +5,12 @@
 //
 // Every call blocks until it is done; none is safe to call from a signal
 // handler. A handle is valid from a successful FT_Open to its FT_Close.
-// A wait of the driver's own (for room, for the drain) lets every signal
-// through, even one that the caller holds blocked, so that a handled signal
-// ends it early; a signal that the caller ignores does not.
+// A wait of the driver's own (for room, for the drain) lets every stop
+// request through, so that it ends the wait early. On POSIX a request is a
+// signal: one that the caller holds blocked gets through too, one that it
+// ignores does not. On Windows the wait is alertable (SleepEx(..., TRUE)): an
+// asynchronous procedure call queued to the waiting thread, as the console
+// handler queues one at a second request, ends it.
 #ifndef LINE_TRANSMITTER_FTD2XX_H
 #define LINE_TRANSMITTER_FTD2XX_H
 

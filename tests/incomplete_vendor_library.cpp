@@ -1,5 +1,7 @@
 // A vendor library that lacks one of the five calls (LACKING names it): the
 // program must treat it as no library at all, never call into the gap.
+// With LACKING 0 it has the five and none of the further calls: the program
+// sends, but cannot say that the bytes left.
 #include "ftd2xx.h"
 
 namespace {

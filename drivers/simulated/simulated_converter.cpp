@@ -7,18 +7,39 @@
 //   LINE_TRANSMITTER_SIM_FAIL=CALL   makes that call fail: FT_Open,
 //       FT_SetBaudRate, FT_SetDataCharacteristics, FT_Close, FT_Write:N (the
 //       N-th write sends nothing, and the converter is gone: what follows
-//       fails, the close too), FT_Write:N:short (it takes half, rounded up)
+//       fails, the close too), FT_Write:N:short (it takes half, rounded up),
+//       FT_Write:N:stall (from the N-th write on the far end holds CTS low:
+//       the converter takes nothing, and each write waits out its timeout)
+//
+// Its transmit queue drains at the line's rate; the further calls of the
+// vendor's library (d2xx_further_calls.h) read and discard it. The last 256
+// bytes sit in the chip's FIFO, which the driver's queue does not count.
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
+#include <chrono>
+
+#include "d2xx_further_calls.h"
 #include "ftd2xx.h"
+#include "interruptible_pause.h"
 #include "wire_output.h"
 
 namespace {
 
-enum WriteFault { kNoFault, kFailedWrite, kShortWrite };
+using Clock = std::chrono::steady_clock;
+
+enum WriteFault { kNoFault, kFailedWrite, kShortWrite, kStalledWrites };
+
+// As the vendor's library, writes wait for room without end until told
+// otherwise; as our driver, they keep ftd2xx.h's 10 s.
+#ifdef SIMULATED_CONVERTER_AS_VENDOR_LIBRARY
+const uint32_t kWriteTimeoutAtOpen = 0;
+#else
+const uint32_t kWriteTimeoutAtOpen = 10000;
+#endif
+const double kChipFifoBytes = 256;
 
 struct SimulatedConverter {
     bool open;
@@ -27,9 +48,29 @@ struct SimulatedConverter {
     unsigned long writes;        // FT_Write calls so far
     unsigned long faultyWrite;   // the write that the fail switch names, or 0
     WriteFault fault;            // what happens to it
+    bool ctsLow;                 // the far end stopped the line: nothing drains
+    uint32_t bitsPerSecond;
+    uint32_t bitsPerCharacter;
+    uint32_t writeTimeout;       // milliseconds, 0 for none
+    double queued;               // bytes taken that have not left, the chip's FIFO's too
+    Clock::time_point drainedUntil;
 };
 
-SimulatedConverter converter = {false, false, 8, 0, 0, kNoFault};
+SimulatedConverter converter = {};
+
+// Lets what is queued leave at the line's rate, up to now.
+void drainQueue()
+{
+    Clock::time_point now = Clock::now();
+    if (!converter.ctsLow) {
+        double seconds = std::chrono::duration<double>(now - converter.drainedUntil).count();
+        converter.queued -= seconds * converter.bitsPerSecond / converter.bitsPerCharacter;
+        if (converter.queued < 0) {
+            converter.queued = 0;
+        }
+    }
+    converter.drainedUntil = now;
+}
 
 void trace(const char* format, ...)
 {
@@ -60,7 +101,7 @@ bool failing(const char* call)
     return strcmp(failSwitch(), call) == 0;
 }
 
-// Reads "FT_Write:N" or "FT_Write:N:short" from the fail switch.
+// Reads "FT_Write:N", "FT_Write:N:short" or "FT_Write:N:stall" from the fail switch.
 void readWriteFault()
 {
     converter.faultyWrite = 0;
@@ -72,7 +113,9 @@ void readWriteFault()
     }
     char* rest = nullptr;
     converter.faultyWrite = strtoul(value + sizeof prefix - 1, &rest, 10);
-    converter.fault = strcmp(rest, ":short") == 0 ? kShortWrite : kFailedWrite;
+    converter.fault = strcmp(rest, ":short") == 0   ? kShortWrite
+                      : strcmp(rest, ":stall") == 0 ? kStalledWrites
+                                                    : kFailedWrite;
 }
 
 bool isOurHandle(FT_HANDLE handle)
@@ -97,6 +140,12 @@ FT_STATUS FT_API FT_Open(int deviceNumber, FT_HANDLE* handle)
     converter.gone = false;
     converter.wordLength = 8;
     converter.writes = 0;
+    converter.ctsLow = false;
+    converter.bitsPerSecond = 9600;
+    converter.bitsPerCharacter = 10;
+    converter.writeTimeout = kWriteTimeoutAtOpen;
+    converter.queued = 0;
+    converter.drainedUntil = Clock::now();
     readWriteFault();
     *handle = &converter;
     return FT_OK;
@@ -111,7 +160,12 @@ FT_STATUS FT_API FT_SetBaudRate(FT_HANDLE handle, uint32_t baudRate)
     if (failing("FT_SetBaudRate")) {
         return FT_IO_ERROR;
     }
-    return baudRate == 0 ? FT_INVALID_BAUD_RATE : FT_OK;
+    if (baudRate == 0) {
+        return FT_INVALID_BAUD_RATE;
+    }
+    drainQueue();
+    converter.bitsPerSecond = baudRate;
+    return FT_OK;
 }
 
 FT_STATUS FT_API FT_SetDataCharacteristics(FT_HANDLE handle, uint8_t wordLength,
@@ -130,7 +184,10 @@ FT_STATUS FT_API FT_SetDataCharacteristics(FT_HANDLE handle, uint8_t wordLength,
     if (!valid) {
         return FT_INVALID_PARAMETER;
     }
+    drainQueue();
     converter.wordLength = wordLength;
+    converter.bitsPerCharacter = 1u + wordLength + (parity != FT_PARITY_NONE ? 1u : 0u) +
+                                 (stopBits == FT_STOP_BITS_2 ? 2u : 1u);
     return FT_OK;
 }
 
@@ -142,7 +199,21 @@ FT_STATUS FT_API FT_Write(FT_HANDLE handle, void* buffer, uint32_t bytesToWrite,
     if (!isOurHandle(handle)) {
         return FT_INVALID_HANDLE;
     }
-    WriteFault fault = ++converter.writes == converter.faultyWrite ? converter.fault : kNoFault;
+    ++converter.writes;
+    WriteFault fault = converter.writes == converter.faultyWrite ? converter.fault : kNoFault;
+    if (converter.fault == kStalledWrites && converter.faultyWrite != 0 &&
+        converter.writes >= converter.faultyWrite) {
+        drainQueue();
+        converter.ctsLow = true;
+        // No room comes: the write waits out its timeout, or for good
+        // without one, unless a stop request ends the wait.
+        uint32_t waited = 0;
+        while ((converter.writeTimeout == 0 || waited < converter.writeTimeout) &&
+               pauseInterruptibly(converter.writeTimeout == 0 ? 1000 : converter.writeTimeout)) {
+            waited += converter.writeTimeout == 0 ? 1000 : converter.writeTimeout;
+        }
+        return FT_OK;
+    }
     if (fault == kFailedWrite || converter.gone) {
         converter.gone = true;
         return FT_IO_ERROR;
@@ -165,6 +236,8 @@ FT_STATUS FT_API FT_Write(FT_HANDLE handle, void* buffer, uint32_t bytesToWrite,
         }
         done += count;
     }
+    drainQueue();
+    converter.queued += accepted;
     *bytesWritten = accepted;
     return FT_OK;
 }
@@ -177,6 +250,77 @@ FT_STATUS FT_API FT_Close(FT_HANDLE handle)
     }
     converter.open = false;
     return failing("FT_Close") || converter.gone ? FT_IO_ERROR : FT_OK;
+}
+
+FT_STATUS FT_API FT_SetFlowControl(FT_HANDLE handle, uint16_t flowControl, uint8_t xon,
+                                   uint8_t xoff)
+{
+    trace("FT_SetFlowControl %u %u %u", flowControl, xon, xoff);
+    if (!isOurHandle(handle)) {
+        return FT_INVALID_HANDLE;
+    }
+    bool known = flowControl == FT_FLOW_NONE || flowControl == FT_FLOW_RTS_CTS ||
+                 flowControl == FT_FLOW_DTR_DSR || flowControl == FT_FLOW_XON_XOFF;
+    return known ? FT_OK : FT_INVALID_PARAMETER;
+}
+
+FT_STATUS FT_API FT_SetTimeouts(FT_HANDLE handle, uint32_t readTimeout, uint32_t writeTimeout)
+{
+    trace("FT_SetTimeouts %lu %lu", static_cast<unsigned long>(readTimeout),
+          static_cast<unsigned long>(writeTimeout));
+    if (!isOurHandle(handle)) {
+        return FT_INVALID_HANDLE;
+    }
+    converter.writeTimeout = writeTimeout;
+    return FT_OK;
+}
+
+FT_STATUS FT_API FT_GetStatus(FT_HANDLE handle, uint32_t* amountInRxQueue,
+                              uint32_t* amountInTxQueue, uint32_t* eventStatus)
+{
+    trace("FT_GetStatus");
+    if (!isOurHandle(handle)) {
+        return FT_INVALID_HANDLE;
+    }
+    if (converter.gone) {
+        return FT_IO_ERROR;
+    }
+    drainQueue();
+    double inDriver = converter.queued - kChipFifoBytes;
+    *amountInRxQueue = 0;
+    *amountInTxQueue = inDriver > 0 ? static_cast<uint32_t>(inDriver + 0.999) : 0;
+    *eventStatus = 0;
+    return FT_OK;
+}
+
+FT_STATUS FT_API FT_GetModemStatus(FT_HANDLE handle, uint32_t* modemStatus)
+{
+    trace("FT_GetModemStatus");
+    if (!isOurHandle(handle)) {
+        return FT_INVALID_HANDLE;
+    }
+    if (converter.gone) {
+        return FT_IO_ERROR;
+    }
+    drainQueue();
+    const uint32_t clearToSend = 0x10, dataSetReady = 0x20, holdingRegisterEmpty = 0x20;
+    uint32_t lineStatus =
+        converter.queued > 0 ? 0 : FT_LINE_STATUS_TRANSMITTER_EMPTY | holdingRegisterEmpty;
+    *modemStatus = (lineStatus << FT_LINE_STATUS_SHIFT) | dataSetReady |
+                   (converter.ctsLow ? 0 : clearToSend);
+    return FT_OK;
+}
+
+FT_STATUS FT_API FT_Purge(FT_HANDLE handle, uint32_t mask)
+{
+    trace("FT_Purge %lu", static_cast<unsigned long>(mask));
+    if (!isOurHandle(handle)) {
+        return FT_INVALID_HANDLE;
+    }
+    if ((mask & FT_PURGE_TX) != 0) {
+        converter.queued = 0;
+    }
+    return FT_OK;
 }
 
 }  // extern "C"

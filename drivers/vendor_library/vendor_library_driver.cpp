@@ -1,27 +1,94 @@
 // The driver calls forwarded to the vendor's D2XX library, loaded at run
-// time on the first FT_Open. A missing library, or a missing function in it,
-// answers FT_DEVICE_NOT_FOUND: there is then no converter to drive.
+// time on the first FT_Open. A missing library, or a missing one of the five
+// calls in it, answers FT_DEVICE_NOT_FOUND: there is then no converter to
+// drive.
+//
+// The library's own calls do less than ftd2xx.h promises, so this driver
+// adds what its further calls (d2xx_further_calls.h) allow: after the open,
+// no flow control and a write deadline; at the close, a wait until the
+// driver's queue and the chip's transmitter are empty, bounded, and cut
+// short by a stop request. A library that lacks a further call still sends,
+// but its close then fails, saying what could not be guaranteed.
+#include <stdio.h>
+#include <string.h>
+
+#include <chrono>
+
+#include "d2xx_further_calls.h"
 #include "ftd2xx.h"
+#include "ftd2xx_status_names.h"
+#include "interruptible_pause.h"
 #include "vendor_library.h"
 
 namespace {
 
-using OpenCall = FT_STATUS(FT_API*)(int, FT_HANDLE*);
-using SetBaudRateCall = FT_STATUS(FT_API*)(FT_HANDLE, uint32_t);
-using SetDataCharacteristicsCall = FT_STATUS(FT_API*)(FT_HANDLE, uint8_t, uint8_t, uint8_t);
-using WriteCall = FT_STATUS(FT_API*)(FT_HANDLE, void*, uint32_t, uint32_t*);
-using CloseCall = FT_STATUS(FT_API*)(FT_HANDLE);
+using Clock = std::chrono::steady_clock;
+
+// As on Linux: a write with no progress for this long, or a drain this long
+// past the wire time of what was queued, means the converter has stopped.
+const uint32_t kStallMilliseconds = 10000;
+
+// What may sit between a write's return and the wire: the driver's USB
+// transfer buffer (4 KiB, its default, FT_SetUSBParameters) and the largest
+// transmit FIFO of the vendor's UART chips (4 KiB, FT2232H).
+const uint32_t kDriverBufferBytes = 4096;
+const uint32_t kLargestChipFifoBytes = 4096;
+
+// How often the close looks at the queue while it drains: about when what
+// is queued should have left, within these bounds.
+const uint32_t kShortestDrainPollMilliseconds = 10;
+const uint32_t kLongestDrainPollMilliseconds = 200;
+
+const char kCheckTheConverter[] =
+    "check that the converter is still plugged in and that the far end takes bytes";
 
 struct VendorCalls {
-    OpenCall open;
-    SetBaudRateCall setBaudRate;
-    SetDataCharacteristicsCall setDataCharacteristics;
-    WriteCall write;
-    CloseCall close;
+    decltype(&FT_Open) open;
+    decltype(&FT_SetBaudRate) setBaudRate;
+    decltype(&FT_SetDataCharacteristics) setDataCharacteristics;
+    decltype(&FT_Write) write;
+    decltype(&FT_Close) close;
+    // Further calls: any of them may be missing.
+    decltype(&FT_SetFlowControl) setFlowControl;
+    decltype(&FT_SetTimeouts) setTimeouts;
+    decltype(&FT_GetStatus) getStatus;
+    decltype(&FT_GetModemStatus) getModemStatus;
+    decltype(&FT_Purge) purge;
 };
 
 VendorCalls vendor = {};
-const char* missing = "";  // what of the library is missing, for the message
+bool libraryLoaded = false;
+const char* libraryProblem = "";  // why it cannot be used at all, for the message
+
+// The open converter's state that the close needs.
+struct OpenConverter {
+    uint32_t charactersPerSecond;  // of the line as last set
+    uint32_t bitsPerCharacter;
+    uint32_t baudRate;
+    bool stalled;                  // a write waited out its deadline: the close waits no more
+};
+OpenConverter converter = {960, 10, 9600, false};
+
+char failureDetail[300] = "";
+const char* failureAdvice = "";
+
+// Records what failed, and passes status on.
+FT_STATUS failed(FT_STATUS status, const char* advice, const char* what)
+{
+    snprintf(failureDetail, sizeof failureDetail, "%s", what);
+    failureAdvice = advice;
+    return status;
+}
+
+// Records that the library refused a setting, naming its status.
+FT_STATUS refused(FT_STATUS status, const char* what)
+{
+    const char* name = ftStatusName(status);
+    snprintf(failureDetail, sizeof failureDetail, "%s: " VENDOR_LIBRARY_NAME " answered %s",
+             what, name != nullptr ? name : "an unknown status");
+    failureAdvice = kCheckTheConverter;
+    return status;
+}
 
 template <typename Call>
 bool find(void* library, const char* name, Call* call)
@@ -32,12 +99,12 @@ bool find(void* library, const char* name, Call* call)
 
 bool loadVendorCalls()
 {
-    if (vendor.open != nullptr) {
+    if (libraryLoaded) {
         return true;
     }
     void* library = loadVendorLibrary();
     if (library == nullptr) {
-        missing = VENDOR_LIBRARY_NAME " cannot be loaded";
+        libraryProblem = VENDOR_LIBRARY_NAME " cannot be loaded";
         return false;
     }
     VendorCalls found = {};
@@ -45,11 +112,108 @@ bool loadVendorCalls()
         !find(library, "FT_SetBaudRate", &found.setBaudRate) ||
         !find(library, "FT_SetDataCharacteristics", &found.setDataCharacteristics) ||
         !find(library, "FT_Write", &found.write) || !find(library, "FT_Close", &found.close)) {
-        missing = VENDOR_LIBRARY_NAME " lacks one of the calls this program makes";
+        libraryProblem = VENDOR_LIBRARY_NAME " lacks one of the calls this program makes";
         return false;
     }
+    find(library, "FT_SetFlowControl", &found.setFlowControl);
+    find(library, "FT_SetTimeouts", &found.setTimeouts);
+    find(library, "FT_GetStatus", &found.getStatus);
+    find(library, "FT_GetModemStatus", &found.getModemStatus);
+    find(library, "FT_Purge", &found.purge);
     vendor = found;
+    libraryLoaded = true;
     return true;
+}
+
+// What a library lacking further calls cannot guarantee, or "" when it has
+// them all.
+void describeMissingGuarantees(char* text, size_t size)
+{
+    text[0] = '\0';
+    struct Guarantee {
+        bool missing;
+        const char* what;
+    } guarantees[] = {
+        {vendor.setFlowControl == nullptr, "FT_SetFlowControl: flow control was left as it was"},
+        {vendor.setTimeouts == nullptr, "FT_SetTimeouts: writes had no deadline"},
+        {vendor.getStatus == nullptr || vendor.getModemStatus == nullptr,
+         "FT_GetStatus or FT_GetModemStatus: the last bytes were not waited for"},
+        {vendor.purge == nullptr, "FT_Purge: a cut-short close could not discard the rest"},
+    };
+    for (const Guarantee& guarantee : guarantees) {
+        if (guarantee.missing) {
+            size_t used = strlen(text);
+            snprintf(text + used, size - used, "%s%s", used == 0 ? VENDOR_LIBRARY_NAME " lacks " : "; ",
+                     guarantee.what);
+        }
+    }
+}
+
+uint32_t wireMilliseconds(uint64_t bytes)
+{
+    return static_cast<uint32_t>(bytes * 1000 / converter.charactersPerSecond);
+}
+
+uint32_t millisecondsSince(Clock::time_point start)
+{
+    return static_cast<uint32_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
+}
+
+// kCannotWait: the library lacks the calls that a wait needs.
+enum DrainResult { kDrained, kDrainFailed, kDrainTooLong, kDrainCutShort, kCannotWait };
+
+// Waits until the driver's queue and the chip's transmitter are empty, at
+// most the wire time of what may be queued (the driver's queue and a full
+// chip FIFO) plus kStallMilliseconds.
+DrainResult drain(FT_HANDLE handle, FT_STATUS* status)
+{
+    uint32_t received = 0, queued = 0, events = 0, modem = 0;
+    *status = vendor.getStatus(handle, &received, &queued, &events);
+    if (*status != FT_OK) {
+        return kDrainFailed;
+    }
+    Clock::time_point start = Clock::now();
+    uint32_t bound = wireMilliseconds(uint64_t{queued} + kLargestChipFifoBytes) + kStallMilliseconds;
+    // A library that reports no line status at all (the guide gives it on
+    // Windows only) is taken as drained once a full chip FIFO has had the
+    // time to leave after the queue emptied.
+    uint32_t fifoMilliseconds = wireMilliseconds(kLargestChipFifoBytes);
+    Clock::time_point queueEmptySince = start;
+    bool queueWasEmpty = false;
+    for (;;) {
+        if (queued == 0) {
+            *status = vendor.getModemStatus(handle, &modem);
+            if (*status != FT_OK) {
+                return kDrainFailed;
+            }
+            uint32_t lineStatus = (modem >> FT_LINE_STATUS_SHIFT) & 0xFF;
+            if (!queueWasEmpty) {
+                queueWasEmpty = true;
+                queueEmptySince = Clock::now();
+            }
+            if ((lineStatus & FT_LINE_STATUS_TRANSMITTER_EMPTY) != 0 ||
+                (lineStatus == 0 && millisecondsSince(queueEmptySince) >= fifoMilliseconds)) {
+                return kDrained;
+            }
+        } else {
+            queueWasEmpty = false;
+        }
+        if (millisecondsSince(start) > bound) {
+            return kDrainTooLong;
+        }
+        uint32_t pause = wireMilliseconds(queued);
+        pause = pause < kShortestDrainPollMilliseconds ? kShortestDrainPollMilliseconds
+                : pause > kLongestDrainPollMilliseconds ? kLongestDrainPollMilliseconds
+                                                        : pause;
+        if (!pauseInterruptibly(pause)) {
+            return kDrainCutShort;
+        }
+        *status = vendor.getStatus(handle, &received, &queued, &events);
+        if (*status != FT_OK) {
+            return kDrainFailed;
+        }
+    }
 }
 
 }  // namespace
@@ -58,56 +222,140 @@ extern "C" {
 
 FT_STATUS FT_API FT_Open(int deviceNumber, FT_HANDLE* handle)
 {
+    failureDetail[0] = '\0';
+    failureAdvice = "";
     if (!loadVendorCalls()) {
-        return FT_DEVICE_NOT_FOUND;
+        return failed(FT_DEVICE_NOT_FOUND,
+                      "install the converter's driver from its vendor, which brings the library",
+                      libraryProblem);
     }
-    return vendor.open(deviceNumber, handle);
+    FT_HANDLE opened = nullptr;
+    FT_STATUS status = vendor.open(deviceNumber, &opened);
+    if (status != FT_OK) {
+        return status;
+    }
+    converter = OpenConverter{960, 10, 9600, false};
+    // Whatever another program left: no flow control of any kind, else a
+    // far end that never asserts CTS would hang the run without a word.
+    if (vendor.setFlowControl != nullptr &&
+        (status = vendor.setFlowControl(opened, FT_FLOW_NONE, 0, 0)) != FT_OK) {
+        vendor.close(opened);
+        return refused(status, "flow control could not be turned off");
+    }
+    // The library's writes wait for room as long as it takes, unless told.
+    if (vendor.setTimeouts != nullptr &&
+        (status = vendor.setTimeouts(opened, 0, kStallMilliseconds)) != FT_OK) {
+        vendor.close(opened);
+        return refused(status, "the write deadline could not be set");
+    }
+    *handle = opened;
+    return FT_OK;
 }
 
 // The calls below come only after a successful FT_Open, which loaded them.
 FT_STATUS FT_API FT_SetBaudRate(FT_HANDLE handle, uint32_t baudRate)
 {
-    return vendor.setBaudRate != nullptr ? vendor.setBaudRate(handle, baudRate)
-                                         : static_cast<FT_STATUS>(FT_INVALID_HANDLE);
+    if (!libraryLoaded) {
+        return FT_INVALID_HANDLE;
+    }
+    FT_STATUS status = vendor.setBaudRate(handle, baudRate);
+    if (status == FT_OK && baudRate > 0) {
+        converter.baudRate = baudRate;
+        converter.charactersPerSecond =
+            baudRate / converter.bitsPerCharacter > 0 ? baudRate / converter.bitsPerCharacter : 1;
+    }
+    return status;
 }
 
 FT_STATUS FT_API FT_SetDataCharacteristics(FT_HANDLE handle, uint8_t wordLength,
                                            uint8_t stopBits, uint8_t parity)
 {
-    return vendor.setDataCharacteristics != nullptr
-               ? vendor.setDataCharacteristics(handle, wordLength, stopBits, parity)
-               : static_cast<FT_STATUS>(FT_INVALID_HANDLE);
+    if (!libraryLoaded) {
+        return FT_INVALID_HANDLE;
+    }
+    FT_STATUS status = vendor.setDataCharacteristics(handle, wordLength, stopBits, parity);
+    if (status == FT_OK) {
+        // A start bit, the data bits, the parity bit, the stop bits.
+        converter.bitsPerCharacter = 1u + wordLength + (parity != FT_PARITY_NONE ? 1u : 0u) +
+                                     (stopBits == FT_STOP_BITS_2 ? 2u : 1u);
+        uint32_t perSecond = converter.baudRate / converter.bitsPerCharacter;
+        converter.charactersPerSecond = perSecond > 0 ? perSecond : 1;
+    }
+    return status;
 }
 
 FT_STATUS FT_API FT_Write(FT_HANDLE handle, void* buffer, uint32_t bytesToWrite,
                           uint32_t* bytesWritten)
 {
-    if (vendor.write == nullptr) {
-        *bytesWritten = 0;
+    *bytesWritten = 0;
+    if (!libraryLoaded) {
         return FT_INVALID_HANDLE;
     }
-    return vendor.write(handle, buffer, bytesToWrite, bytesWritten);
+    Clock::time_point start = Clock::now();
+    FT_STATUS status = vendor.write(handle, buffer, bytesToWrite, bytesWritten);
+    // Nothing taken within the deadline: the far end holds the line. A
+    // write that returned empty-handed sooner met a stop request instead.
+    if (status == FT_OK && *bytesWritten == 0 && bytesToWrite > 0 &&
+        millisecondsSince(start) + 100 >= kStallMilliseconds) {
+        converter.stalled = true;
+    }
+    return status;
 }
 
 FT_STATUS FT_API FT_Close(FT_HANDLE handle)
 {
-    return vendor.close != nullptr ? vendor.close(handle)
-                                   : static_cast<FT_STATUS>(FT_INVALID_HANDLE);
+    if (!libraryLoaded) {
+        return FT_INVALID_HANDLE;
+    }
+    char missing[300];
+    describeMissingGuarantees(missing, sizeof missing);
+    FT_STATUS drainStatus = FT_OK;
+    DrainResult result = kCannotWait;
+    if (converter.stalled) {
+        result = kDrainTooLong;  // it has waited its deadline already
+    } else if (vendor.getStatus != nullptr && vendor.getModemStatus != nullptr) {
+        result = drain(handle, &drainStatus);
+    }
+    // A wait cut short discards the rest, else the library's close might go
+    // on sending it, or wait for it. A library that cannot be asked about
+    // its queue is left to send what it holds.
+    if (result != kDrained && result != kCannotWait && vendor.purge != nullptr) {
+        vendor.purge(handle, FT_PURGE_TX | FT_PURGE_RX);
+    }
+    FT_STATUS closeStatus = vendor.close(handle);
+    bool discarded = vendor.purge != nullptr;
+    if ((result == kDrainCutShort || result == kDrainTooLong) && !discarded) {
+        return failed(FT_IO_ERROR, kCheckTheConverter, missing);
+    }
+    if (result == kDrainCutShort) {
+        return failed(FT_IO_ERROR, "",
+                      "the drain was cut short and the rest discarded: the last line may be cut");
+    }
+    if (result == kDrainTooLong) {
+        return failed(FT_IO_ERROR, kCheckTheConverter,
+                      "the converter stopped taking bytes; what it still held was discarded");
+    }
+    if (result == kDrainFailed) {
+        return drainStatus;
+    }
+    if (missing[0] != '\0') {
+        return failed(FT_IO_ERROR,
+                      "install the current driver from the converter's vendor, whose library "
+                      "has these calls",
+                      missing);
+    }
+    return closeStatus;
 }
 
 }  // extern "C"
 
-// The vendor's library says no more than its statuses; only its absence is ours to tell.
 ConverterFailure lastConverterFailure()
 {
-    return ConverterFailure{missing,
-                            missing[0] != '\0'
-                                ? "install the converter's driver from its vendor, which "
-                                  "brings the library"
-                                : ""};
+    return ConverterFailure{failureDetail, failureAdvice};
 }
 
 uint32_t converterHoldsAtMost(FT_HANDLE)
 {
-    return 10240;
+    return kDriverBufferBytes + kLargestChipFifoBytes;
 }
+

@@ -27,3 +27,53 @@ set_tests_properties(
 set_tests_properties(
   windows_program_on_stand_in_ftd2xx_dll windows_program_on_simulated_converter
   PROPERTIES FIXTURES_REQUIRED wine)
+
+# The console's stop requests, on a pseudo-terminal that Wine makes the
+# test's console (script -e passes the test's exit status on).
+add_executable(console_stop_requests_test windows/console_stop_requests_test.cpp
+               ${PROJECT_SOURCE_DIR}/src/stop_requests_windows.cpp)
+target_include_directories(console_stop_requests_test PRIVATE ${PROJECT_SOURCE_DIR}/src)
+target_link_libraries(console_stop_requests_test PRIVATE interruptible_pause project_warnings)
+target_link_options(console_stop_requests_test PRIVATE -static)
+set(stop_requests_log ${CMAKE_CURRENT_BINARY_DIR}/console_stop_requests.log)
+add_test(NAME windows_console_stop_requests
+         COMMAND sh -c "script -qec \"wine '$0' '$1'\" /dev/null > /dev/null
+                        status=$?
+                        cat \"$1\"
+                        exit $status"
+                 $<TARGET_FILE:console_stop_requests_test> ${stop_requests_log})
+
+# A vendor library with the five calls and none of the further ones, beside
+# a copy of the program: it sends, and its close says what was not ensured.
+set(five_calls_folder ${CMAKE_CURRENT_BINARY_DIR}/five-call-library)
+add_library(five_call_vendor_library SHARED incomplete_vendor_library.cpp)
+target_compile_definitions(five_call_vendor_library PRIVATE LACKING=0)
+target_link_libraries(five_call_vendor_library PRIVATE ftd2xx_interface)
+target_link_options(five_call_vendor_library PRIVATE -static)
+set_target_properties(five_call_vendor_library PROPERTIES OUTPUT_NAME FTD2XX PREFIX ""
+                      RUNTIME_OUTPUT_DIRECTORY ${five_calls_folder})
+add_dependencies(five_call_vendor_library line-transmitter)
+add_custom_command(TARGET five_call_vendor_library POST_BUILD
+  COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:line-transmitter> ${five_calls_folder}/)
+# No ";" in the expression: that would split it into several, any of which passes.
+add_test(NAME windows_program_on_library_without_further_calls
+         COMMAND sh -c "printf 'AB\\n' | wine \"$0\"; echo \"exit $?\""
+                 ${five_calls_folder}/line-transmitter.exe)
+set_tests_properties(windows_program_on_library_without_further_calls PROPERTIES
+  PASS_REGULAR_EXPRESSION "closing converter 0 failed \\(FTD2XX.dll lacks FT_SetFlowControl: [^\n]*. FT_SetTimeouts: [^\n]*. FT_GetStatus or FT_GetModemStatus: [^\n]*. FT_Purge: [^)]*\\). 1 line handed over, 0 surely sent[^\n]*\nexit 2")
+
+set_tests_properties(
+  windows_console_stop_requests windows_program_on_library_without_further_calls
+  PROPERTIES ENVIRONMENT "${wine_environment}" ENVIRONMENT_MODIFICATION "DISPLAY=unset:"
+             FIXTURES_REQUIRED wine)
+
+# The ZIP that a Windows user downloads, unpacked and run.
+add_test(NAME windows_download_runs_from_its_folder
+         COMMAND ${CMAKE_COMMAND} -DCPACK=${CMAKE_CPACK_COMMAND}
+                 -DCPACK_CONFIG=${CMAKE_BINARY_DIR}/CPackConfig.cmake
+                 -DSTAND_IN=$<TARGET_FILE:simulated_vendor_library>
+                 -DWORK=${CMAKE_CURRENT_BINARY_DIR}/download
+                 -P ${CMAKE_CURRENT_SOURCE_DIR}/windows/download_test.cmake)
+set_tests_properties(windows_download_runs_from_its_folder PROPERTIES
+  ENVIRONMENT "${wine_environment}" ENVIRONMENT_MODIFICATION "DISPLAY=unset:"
+  FIXTURES_REQUIRED wine)
