@@ -14,12 +14,14 @@
 //   (something sent) or 128 + the signal.
 //
 // The first three input bytes choose a driver fault; the rest is stdin.
+#include <errno.h>
 #include <signal.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
 #include <string>
 
 #include "ftd2xx.h"
@@ -32,7 +34,7 @@ namespace {
 enum Fault : uint8_t {
     kNoFault, kFailingWrite, kShortWrites, kStalledWrite,
     kFailingOpen, kFailingBaudRate, kFailingFraming, kFailingClose,
-    kSignal, kTwoSignals, kFaultKinds
+    kSignal, kTwoSignals, kReadError, kFaultKinds
 };
 
 // What the driver may say it holds, as bounds of real drivers and the edges.
@@ -106,6 +108,26 @@ std::string modelWire(const uint8_t* input, size_t size, Refusal* refusal)
         start = end + 1;
     }
     return wire;
+}
+
+// Standard input that fails with EIO once `readable` bytes have been read.
+struct FailingInput {
+    const uint8_t* bytes;
+    size_t readable;
+    size_t taken;
+};
+FailingInput failingInput;
+
+ssize_t readUntilFailure(void*, char* buffer, size_t size)
+{
+    if (failingInput.taken == failingInput.readable) {
+        errno = EIO;
+        return -1;
+    }
+    size_t count = std::min(size, failingInput.readable - failingInput.taken);
+    memcpy(buffer, failingInput.bytes + failingInput.taken, count);
+    failingInput.taken += count;
+    return static_cast<ssize_t>(count);
 }
 
 // As a driver's wait does: the held signal comes in.
@@ -302,8 +324,16 @@ int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     // Standard input from memory; the program's messages to memory, to be
     // checked, not to the fuzzer's log.
-    FILE* feed = inputSize > 0 ? fmemopen(const_cast<uint8_t*>(input), inputSize, "rb")
-                               : fopen("/dev/null", "rb");
+    FILE* feed = nullptr;
+    if (recorder.fault == kReadError) {
+        failingInput = FailingInput{input, inputSize * data[2] / 255u, 0};
+        cookie_io_functions_t calls = {};
+        calls.read = readUntilFailure;
+        feed = fopencookie(nullptr, "rb", calls);
+    } else {
+        feed = inputSize > 0 ? fmemopen(const_cast<uint8_t*>(input), inputSize, "rb")
+                             : fopen("/dev/null", "rb");
+    }
     char* messages = nullptr;
     size_t messagesSize = 0;
     FILE* messageSink = open_memstream(&messages, &messagesSize);
@@ -333,6 +363,16 @@ int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     check(recorder.calls.back() == 'C', "the converter is closed at the end");
     check(message.empty() || message.find('\n') == message.size() - 1, "one message, one line");
+    if (recorder.fault == kReadError && message.find("reading standard input failed") !=
+                                            std::string::npos) {
+        check(recorder.expected.compare(0, recorder.wire.size(), recorder.wire) == 0,
+              "what went out before a read error is the wire's beginning");
+        check(exitStatus == (recorder.wire.empty() ? 1 : 2) &&
+                  message.find("(Input/output error)") != std::string::npos &&
+                  message.find(resendPoint(recorder.wire, true)) != std::string::npos,
+              "a read error is reported with its reason and where to send again from");
+        return 0;
+    }
     if (recorder.failed) {
         check(recorder.expected.compare(0, recorder.wire.size(), recorder.wire) == 0,
               "what went out before a failure is the wire's beginning");
