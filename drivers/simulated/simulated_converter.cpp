@@ -7,7 +7,11 @@
 //   LINE_TRANSMITTER_SIM_FAIL=CALL   makes that call fail: FT_Open,
 //       FT_SetBaudRate, FT_SetDataCharacteristics, FT_Close, FT_Write:N (the
 //       N-th write sends nothing, and the converter is gone: what follows
-//       fails, the close too), FT_Write:N:short (it takes half, rounded up)
+//       fails, the close too), FT_Write:N:short (it takes half, rounded up),
+//       FT_Write:N:stall (it takes nothing, as a converter that took no byte
+//       for 10 s). Any other value makes FT_Open refuse, naming it: a
+//       mistyped switch must not pass for a run without faults.
+#include <errno.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -18,7 +22,7 @@
 
 namespace {
 
-enum WriteFault { kNoFault, kFailedWrite, kShortWrite };
+enum WriteFault { kNoFault, kFailedWrite, kShortWrite, kStalledWrite };
 
 struct SimulatedConverter {
     bool open;
@@ -60,19 +64,46 @@ bool failing(const char* call)
     return strcmp(failSwitch(), call) == 0;
 }
 
-// Reads "FT_Write:N" or "FT_Write:N:short" from the fail switch.
-void readWriteFault()
+// What FT_Open tells of a fail switch it refuses.
+char refusal[256];
+
+// Reads the write fault, if any, from the fail switch; false when the
+// switch names nothing that this converter knows.
+bool readFailSwitch()
 {
     converter.faultyWrite = 0;
     converter.fault = kNoFault;
     const char* value = failSwitch();
+    const char* const wholeCalls[] = {"", "FT_Open", "FT_SetBaudRate",
+                                      "FT_SetDataCharacteristics", "FT_Close"};
+    for (const char* call : wholeCalls) {
+        if (strcmp(value, call) == 0) {
+            return true;
+        }
+    }
     const char prefix[] = "FT_Write:";
-    if (strncmp(value, prefix, sizeof prefix - 1) != 0) {
-        return;
+    const char* number = value + sizeof prefix - 1;
+    if (strncmp(value, prefix, sizeof prefix - 1) != 0 || *number < '1' || *number > '9') {
+        return false;
     }
     char* rest = nullptr;
-    converter.faultyWrite = strtoul(value + sizeof prefix - 1, &rest, 10);
-    converter.fault = strcmp(rest, ":short") == 0 ? kShortWrite : kFailedWrite;
+    errno = 0;
+    unsigned long write = strtoul(number, &rest, 10);
+    if (errno == ERANGE) {
+        return false;
+    }
+    const struct {
+        const char* suffix;
+        WriteFault fault;
+    } faults[] = {{"", kFailedWrite}, {":short", kShortWrite}, {":stall", kStalledWrite}};
+    for (const auto& known : faults) {
+        if (strcmp(rest, known.suffix) == 0) {
+            converter.faultyWrite = write;
+            converter.fault = known.fault;
+            return true;
+        }
+    }
+    return false;
 }
 
 bool isOurHandle(FT_HANDLE handle)
@@ -87,6 +118,13 @@ extern "C" {
 FT_STATUS FT_API FT_Open(int deviceNumber, FT_HANDLE* handle)
 {
     trace("FT_Open %d", deviceNumber);
+    refusal[0] = '\0';
+    if (!readFailSwitch()) {
+        snprintf(refusal, sizeof refusal,
+                 "LINE_TRANSMITTER_SIM_FAIL=%.100s is no fault of the simulated converter",
+                 failSwitch());
+        return FT_INVALID_PARAMETER;
+    }
     if (deviceNumber != 0 || failing("FT_Open")) {
         return FT_DEVICE_NOT_FOUND;
     }
@@ -97,7 +135,6 @@ FT_STATUS FT_API FT_Open(int deviceNumber, FT_HANDLE* handle)
     converter.gone = false;
     converter.wordLength = 8;
     converter.writes = 0;
-    readWriteFault();
     *handle = &converter;
     return FT_OK;
 }
@@ -147,6 +184,9 @@ FT_STATUS FT_API FT_Write(FT_HANDLE handle, void* buffer, uint32_t bytesToWrite,
         converter.gone = true;
         return FT_IO_ERROR;
     }
+    if (fault == kStalledWrite) {
+        return FT_OK;  // none taken, as the driver answers after 10 s of nothing
+    }
     uint32_t accepted = fault == kShortWrite ? (bytesToWrite + 1) / 2 : bytesToWrite;
 
     // What the receiver gets of each byte: only the configured data bits.
@@ -181,8 +221,14 @@ FT_STATUS FT_API FT_Close(FT_HANDLE handle)
 
 }  // extern "C"
 
-// The simulated hardware has no more to say than its statuses.
+// The simulated hardware has no more to say than its statuses, but for a
+// fail switch that FT_Open refused.
 ConverterFailure lastConverterFailure()
 {
+    if (refusal[0] != '\0') {
+        return ConverterFailure{
+            refusal, "set it to FT_Open, FT_SetBaudRate, FT_SetDataCharacteristics, "
+                     "FT_Close, FT_Write:N, FT_Write:N:short or FT_Write:N:stall, or unset it"};
+    }
     return ConverterFailure{"", ""};
 }
