@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -14,6 +16,31 @@ namespace {
 
 using namespace std::string_literals;
 using Writes = std::vector<std::string>;
+
+// The sender's input file, in a folder of this process's own that goes at
+// exit: two runs at once never share it, and none leaves it behind.
+struct InputFolder {
+    std::string path;
+    InputFolder()
+    {
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "line-sender-test-XXXXXX").string();
+        if (mkdtemp(&pattern[0]) != nullptr) {
+            path = pattern;
+        }
+    }
+    ~InputFolder()
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+    }
+};
+
+std::string inputPath()
+{
+    static InputFolder folder;
+    return folder.path + "/input";
+}
 
 class LineSender : public ::testing::Test {
 protected:
@@ -53,7 +80,7 @@ protected:
     FT_STATUS& status_ = progress_.writeStatus;
 
 private:
-    std::string path_ = ::testing::TempDir() + "line_sender_input";
+    std::string path_ = inputPath();
 };
 
 TEST_F(LineSender, SendsEachLineWithALineFeedInOneWrite)
