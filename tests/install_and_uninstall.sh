@@ -31,4 +31,5 @@ left=$(cd "$prefix" && find . -type f | sort | tr '\n' ' ')
 [ -z "$left" ] || fail "left after a clean uninstall: $left"
 [ ! -e "$prefix/share/line-transmitter" ] && [ ! -e "$prefix/share/doc/line-transmitter" ] ||
     fail "the program's own folders are left"
+[ -d "$prefix/bin" ] && [ -d "$prefix/share/man/man1" ] || fail "a shared folder was removed"
 echo "install and uninstall: every file removed, nothing else"
