@@ -5,6 +5,8 @@
 #
 #   bench/pty_throughput.sh PROGRAM [MEGABYTES] [LINE_LENGTH]    (default: 20 80)
 set -euo pipefail
+command -v python3 > /dev/null ||
+    { echo "pty_throughput.sh needs python3 (Debian package python3; scripts/install-build-deps installs it)" >&2; exit 1; }
 program=$(realpath "$1") megabytes=${2:-20} length=${3:-80}
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT

@@ -14,6 +14,10 @@
 // Its transmit queue drains at the line's rate; the further calls of the
 // vendor's library (d2xx_further_calls.h) read and discard it. The last 256
 // bytes sit in the chip's FIFO, which the driver's queue does not count.
+//
+// Any other fail-switch value makes FT_Open refuse, naming it: a mistyped
+// switch must not pass for a run without faults.
+#include <errno.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -101,21 +105,47 @@ bool failing(const char* call)
     return strcmp(failSwitch(), call) == 0;
 }
 
-// Reads "FT_Write:N", "FT_Write:N:short" or "FT_Write:N:stall" from the fail switch.
-void readWriteFault()
+// What FT_Open tells of a fail switch it refuses.
+char refusal[256];
+const char* refusalAdvice = "";
+
+// Reads the write fault, if any, from the fail switch; false when the
+// switch names nothing that this converter knows.
+bool readFailSwitch()
 {
     converter.faultyWrite = 0;
     converter.fault = kNoFault;
     const char* value = failSwitch();
+    const char* const wholeCalls[] = {"", "FT_Open", "FT_SetBaudRate",
+                                      "FT_SetDataCharacteristics", "FT_Close"};
+    for (const char* call : wholeCalls) {
+        if (strcmp(value, call) == 0) {
+            return true;
+        }
+    }
     const char prefix[] = "FT_Write:";
-    if (strncmp(value, prefix, sizeof prefix - 1) != 0) {
-        return;
+    const char* number = value + sizeof prefix - 1;
+    if (strncmp(value, prefix, sizeof prefix - 1) != 0 || *number < '1' || *number > '9') {
+        return false;
     }
     char* rest = nullptr;
-    converter.faultyWrite = strtoul(value + sizeof prefix - 1, &rest, 10);
-    converter.fault = strcmp(rest, ":short") == 0   ? kShortWrite
-                      : strcmp(rest, ":stall") == 0 ? kStalledWrites
-                                                    : kFailedWrite;
+    errno = 0;
+    unsigned long write = strtoul(number, &rest, 10);
+    if (errno == ERANGE) {
+        return false;
+    }
+    const struct {
+        const char* suffix;
+        WriteFault fault;
+    } faults[] = {{"", kFailedWrite}, {":short", kShortWrite}, {":stall", kStalledWrites}};
+    for (const auto& known : faults) {
+        if (strcmp(rest, known.suffix) == 0) {
+            converter.faultyWrite = write;
+            converter.fault = known.fault;
+            return true;
+        }
+    }
+    return false;
 }
 
 bool isOurHandle(FT_HANDLE handle)
@@ -130,6 +160,22 @@ extern "C" {
 FT_STATUS FT_API FT_Open(int deviceNumber, FT_HANDLE* handle)
 {
     trace("FT_Open %d", deviceNumber);
+    refusal[0] = '\0';
+    if (!readFailSwitch()) {
+        snprintf(refusal, sizeof refusal,
+                 "LINE_TRANSMITTER_SIM_FAIL=%.100s is no fault of the simulated converter",
+                 failSwitch());
+        refusalAdvice = "set it to FT_Open, FT_SetBaudRate, FT_SetDataCharacteristics, FT_Close, "
+                        "FT_Write:N, FT_Write:N:short or FT_Write:N:stall, or unset it";
+        return FT_INVALID_PARAMETER;
+    }
+    const char* holds = getenv("LINE_TRANSMITTER_SIM_HOLDS");
+    if (holds != nullptr && strspn(holds, "0123456789") != strlen(holds)) {
+        snprintf(refusal, sizeof refusal,
+                 "LINE_TRANSMITTER_SIM_HOLDS=%.100s is no count of bytes", holds);
+        refusalAdvice = "set it to a number of bytes, or unset it";
+        return FT_INVALID_PARAMETER;
+    }
     if (deviceNumber != 0 || failing("FT_Open")) {
         return FT_DEVICE_NOT_FOUND;
     }
@@ -146,7 +192,6 @@ FT_STATUS FT_API FT_Open(int deviceNumber, FT_HANDLE* handle)
     converter.writeTimeout = kWriteTimeoutAtOpen;
     converter.queued = 0;
     converter.drainedUntil = Clock::now();
-    readWriteFault();
     *handle = &converter;
     return FT_OK;
 }
@@ -325,9 +370,13 @@ FT_STATUS FT_API FT_Purge(FT_HANDLE handle, uint32_t mask)
 
 }  // extern "C"
 
-// The simulated hardware has no more to say than its statuses.
+// The simulated hardware has no more to say than its statuses, but for a
+// fail switch that FT_Open refused.
 ConverterFailure lastConverterFailure()
 {
+    if (refusal[0] != '\0') {
+        return ConverterFailure{refusal, refusalAdvice};
+    }
     return ConverterFailure{"", ""};
 }
 

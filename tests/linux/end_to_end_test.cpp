@@ -66,7 +66,7 @@ protected:
     {
         std::string why = whyNoNamespace();
         if (!why.empty()) {
-            GTEST_SKIP() << why;
+            SKIP_WHERE_IT_CANNOT_RUN(why);
         }
         scratch_ = makeScratchFolder();
         // Close-on-exec: a copy in the child would keep the line up.
@@ -174,7 +174,7 @@ protected:
 TEST_F(StandInConverter, AsksTheKernelForItsOwnSettingsAndDrainsBeforeClosing)
 {
     if (std::system("command -v strace >/dev/null") != 0) {
-        GTEST_SKIP() << "strace is not installed";
+        SKIP_WHERE_IT_CANNOT_RUN("strace is not installed (Debian: strace)");
     }
     dirtyThePort();
     std::string calls = scratch_ + "/calls";
@@ -306,5 +306,5 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: %s --program=PATH\n", argv[0]);
         return 2;
     }
-    return RUN_ALL_TESTS();
+    return statusForCTest(RUN_ALL_TESTS());
 }

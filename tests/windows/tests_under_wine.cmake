@@ -5,8 +5,10 @@ if(NOT CMAKE_CROSSCOMPILING OR NOT LINE_TRANSMITTER_HOST_TEST_RUNNER)
   return()
 endif()
 
+# TMPDIR too: Wine makes its server's folder there, and leaves it.
+file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/wine-tmp)
 set(wine_environment
-  WINEPREFIX=${CMAKE_BINARY_DIR}/wine-prefix WINEDEBUG=-all)
+  WINEPREFIX=${CMAKE_BINARY_DIR}/wine-prefix WINEDEBUG=-all TMPDIR=${CMAKE_BINARY_DIR}/wine-tmp)
 set(wine_session ${CMAKE_CURRENT_SOURCE_DIR}/windows/wine_session.sh)
 
 add_test(NAME wine_session_start COMMAND ${wine_session} start)
