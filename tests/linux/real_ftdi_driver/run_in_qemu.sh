@@ -126,6 +126,8 @@ while [ -z "$finished" ] && [ $SECONDS -lt $deadline ] && kill -0 $qemu 2> /dev/
     done
     sleep 0.05
 done
+# A guest that did not finish in time is stopped, not waited for.
+[ -n "$finished" ] || kill $qemu 2> /dev/null || true
 wait $qemu 2> /dev/null || true
 [ -n "$finished" ] || { cat console.log; echo "FAIL: the guest did not finish in time"; exit 1; }
 # "Device 0.3, Port 3, Speed 12 Mb/s, Product QEMU USB SERIAL, ID: fa"
