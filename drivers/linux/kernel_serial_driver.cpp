@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <stdio.h>
 #include <string.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -17,10 +18,11 @@ struct OpenConverter {
     termios settings;          // ours, whole: never read back from the port
     uint32_t baudRate;
     bool stalled;              // a write waited out its deadline: the close waits no more
+    uint32_t holdsAtMost;      // kernelHoldsAtMost of this system's page size
     char path[256];
 };
 
-OpenConverter converter = {-1, {}, 9600, false, ""};
+OpenConverter converter = {-1, {}, 9600, false, 0, ""};
 
 // What the last failed call can tell the user.
 char failureDetail[512];
@@ -105,6 +107,7 @@ FT_STATUS openConverterAt(const char* path, FT_HANDLE* handle)
     }
     converter.baudRate = 9600;
     converter.stalled = false;
+    converter.holdsAtMost = kernelHoldsAtMost(sysconf(_SC_PAGESIZE));
     snprintf(converter.path, sizeof converter.path, "%s", path);
     *handle = &converter;
     return FT_OK;
@@ -113,6 +116,16 @@ FT_STATUS openConverterAt(const char* path, FT_HANDLE* handle)
 ConverterFailure lastConverterFailure()
 {
     return ConverterFailure{failureDetail, failureAdvice};
+}
+
+// A figure of the system, not of the handle: it stays true after the
+// close, where the program composes its message.
+uint32_t converterHoldsAtMost(FT_HANDLE)
+{
+    if (converter.holdsAtMost == 0) {
+        converter.holdsAtMost = kernelHoldsAtMost(sysconf(_SC_PAGESIZE));
+    }
+    return converter.holdsAtMost;
 }
 
 extern "C" {

@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <string.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -171,11 +172,74 @@ FT_STATUS applySettings(int descriptor, const termios& wanted)
     return FT_IO_ERROR;
 }
 
+namespace {
+
+long long millisecondsNow()
+{
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+// The caller holds its stop signals blocked outside the driver's waits, so
+// each wait lets them all through (an empty mask) for its duration alone:
+// one that came before the wait, or comes during it, ends it at once.
+const sigset_t& everySignalLetThrough()
+{
+    static sigset_t none;
+    static bool made = false;
+    if (!made) {
+        sigemptyset(&none);
+        made = true;
+    }
+    return none;
+}
+
+// Sleeps until the deadline or kRecheckMilliseconds, whichever is sooner,
+// or until descriptor (when not -1) is ready for writing. 1 ready, 0 the
+// deadline has passed, -1 a signal (errno EINTR) or a failure (errno set).
+int pauseUntil(long long deadline, int descriptor)
+{
+    long long left = deadline - millisecondsNow();
+    if (left <= 0) {
+        return 0;
+    }
+    long long slice = left < kRecheckMilliseconds ? left : kRecheckMilliseconds;
+    timespec pause = {static_cast<time_t>(slice / 1000), static_cast<long>(slice % 1000) * 1000000};
+    pollfd port = {descriptor, POLLOUT, 0};
+    int ready = ppoll(descriptor >= 0 ? &port : nullptr, descriptor >= 0 ? 1 : 0, &pause,
+                      &everySignalLetThrough());
+    if (ready < 0) {
+        return -1;
+    }
+    if (ready > 0) {
+        return 1;
+    }
+    return millisecondsNow() >= deadline ? 0 : 2;  // 2: look again
+}
+
+// Waits for room on the port until the deadline. 1 room, 0 none by then,
+// -1 a signal or a failure.
+int waitForRoom(int descriptor, long long deadline)
+{
+    for (;;) {
+        int outcome = pauseUntil(deadline, descriptor);
+        if (outcome != 2) {
+            return outcome;
+        }
+    }
+}
+
+}  // namespace
+
 FT_STATUS writeSome(int descriptor, const void* bytes, uint32_t count, uint32_t* written,
                     bool* stalled)
 {
     const char* next = static_cast<const char*>(bytes);
     uint32_t done = 0;
+    // From the call, which follows the last write that took bytes: one
+    // stall costs one deadline, whatever woke the wait meanwhile.
+    const long long deadline = millisecondsNow() + kStallMilliseconds;
     while (done < count) {
         ssize_t accepted = write(descriptor, next + done, count - done);
         if (accepted > 0) {
@@ -185,8 +249,7 @@ FT_STATUS writeSome(int descriptor, const void* bytes, uint32_t count, uint32_t*
         if (accepted < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && done == 0) {
             // Full: wait for room. Nothing within the deadline, or a signal,
             // returns with nothing taken; the caller decides.
-            pollfd port = {descriptor, POLLOUT, 0};
-            int ready = poll(&port, 1, kStallMilliseconds);
+            int ready = waitForRoom(descriptor, deadline);
             if (ready > 0) {
                 continue;
             }
@@ -205,39 +268,82 @@ FT_STATUS writeSome(int descriptor, const void* bytes, uint32_t count, uint32_t*
 
 namespace {
 
-long long millisecondsNow()
+// tcdrain, a blocking ioctl, with every signal let through around it, so
+// that a held one ends it as it ends the other waits. One already pending
+// would be taken as the mask opens, before the ioctl could see it: then
+// the wait is cut short without being begun. (One that lands in the few
+// instructions between the opening and the ioctl is handled, and tcdrain
+// runs on; only ports that cannot report their chip come here.)
+bool tcdrainLettingSignalsThrough(int descriptor)
 {
-    timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+    sigset_t held;
+    sigset_t pending;
+    sigprocmask(SIG_SETMASK, nullptr, &held);
+    sigpending(&pending);
+    bool stopAsked = false;
+    for (int signalNumber = 1; signalNumber < NSIG; ++signalNumber) {
+        stopAsked = stopAsked || (sigismember(&held, signalNumber) == 1 &&
+                                  sigismember(&pending, signalNumber) == 1);
+    }
+    sigprocmask(SIG_SETMASK, &everySignalLetThrough(), nullptr);
+    int drained = stopAsked ? -1 : tcdrain(descriptor);
+    int reason = stopAsked ? EINTR : errno;
+    sigprocmask(SIG_SETMASK, &held, nullptr);
+    errno = reason;
+    return drained == 0;
 }
 
 // Waits for the kernel's queue to empty within the deadline, then for the
-// chip (tcdrain, which the kernel's FTDI driver extends to the chip's
-// FIFO). False, errno set, on a failure, the deadline, or a signal.
+// chip's own FIFO, which the kernel's FTDI driver reports through
+// TIOCSERGETLSR; a port that cannot report it is left to tcdrain. False,
+// errno set, on a failure, the deadline (errno 0), or a signal (EINTR).
 bool drain(int descriptor, uint32_t charactersPerSecond)
 {
     int queued = 0;
     if (ioctl(descriptor, TIOCOUTQ, &queued) != 0) {
         return false;
     }
-    if (charactersPerSecond == 0) {
-        errno = 0;  // stalled before: nothing more to wait for
-        return queued == 0 && tcdrain(descriptor) == 0;
+    long long now = millisecondsNow();
+    long long deadline = now;  // stalled before: nothing more to wait for
+    if (charactersPerSecond != 0) {
+        deadline = now + kStallMilliseconds + queued * 1000LL / charactersPerSecond;
     }
-    long long deadline = millisecondsNow() + kStallMilliseconds +
-                         queued * 1000LL / charactersPerSecond;
+    // A queue that does not shrink for kStallMilliseconds has stalled,
+    // however far the wire-time deadline is.
+    long long lastMove = now;
     while (queued > 0) {
-        if (millisecondsNow() > deadline) {
+        long long stallDeadline = lastMove + kStallMilliseconds;
+        int outcome = pauseUntil(deadline < stallDeadline ? deadline : stallDeadline, -1);
+        if (outcome == 0) {
             errno = 0;  // ours: the converter stopped taking bytes
             return false;
         }
-        timespec pause = {0, 10 * 1000 * 1000};
-        if (nanosleep(&pause, nullptr) != 0 || ioctl(descriptor, TIOCOUTQ, &queued) != 0) {
+        int before = queued;
+        if (outcome < 0 || ioctl(descriptor, TIOCOUTQ, &queued) != 0) {
             return false;  // EINTR: a signal asks to stop waiting
         }
+        if (queued < before) {
+            lastMove = millisecondsNow();
+        }
     }
-    return tcdrain(descriptor) == 0;
+    for (;;) {
+        unsigned int lineStatus = 0;
+        if (ioctl(descriptor, TIOCSERGETLSR, &lineStatus) != 0) {
+            return tcdrainLettingSignalsThrough(descriptor);
+        }
+        if (lineStatus & TIOCSER_TEMT) {
+            return true;
+        }
+        // The chip's FIFO at the line rate, within the same deadline.
+        int outcome = pauseUntil(deadline, -1);
+        if (outcome == 0) {
+            errno = 0;
+            return false;
+        }
+        if (outcome < 0) {
+            return false;
+        }
+    }
 }
 
 }  // namespace
@@ -259,4 +365,19 @@ FT_STATUS drainAndClose(int descriptor, uint32_t charactersPerSecond)
     }
     errno = reason;
     return drained && closed == 0 ? FT_OK : FT_IO_ERROR;
+}
+
+uint32_t kernelHoldsAtMost(long pageSize)
+{
+    // usb-serial.c gives each port a write kfifo of PAGE_SIZE and two write
+    // URBs (write_urbs[2]) of the driver's bulk_out_size, 256 in ftdi_sio.c;
+    // the largest transmit FIFO of FTDI's UARTs is the FT2232H's 4 KiB.
+    const uint32_t kWriteTransfers = 2;
+    const uint32_t kFtdiTransferSize = 256;
+    const uint32_t kLargestChipFifo = 4096;
+    if (pageSize <= 0) {
+        pageSize = 65536;  // unknown: the largest page Linux commonly uses
+    }
+    return static_cast<uint32_t>(pageSize) + kWriteTransfers * kFtdiTransferSize +
+           kLargestChipFifo;
 }
