@@ -7,7 +7,10 @@
 // handler. A handle is valid from a successful FT_Open to its FT_Close.
 // A wait of the driver's own (for room, for the drain) lets every signal
 // through, even one that the caller holds blocked, so that a handled signal
-// ends it early; a signal that the caller ignores does not.
+// ends it early; a signal that the caller ignores does not. The kernel
+// driver's waits do so. The simulated converter has none: its wire is
+// standard output, which a write blocks on as on any file. The vendor's
+// library waits in its own code, which says nothing of signals.
 #ifndef LINE_TRANSMITTER_FTD2XX_H
 #define LINE_TRANSMITTER_FTD2XX_H
 
@@ -59,15 +62,22 @@ FT_STATUS FT_API FT_SetDataCharacteristics(FT_HANDLE handle, uint8_t wordLength,
 // taken them, not once they have left: the driver and the chip together may
 // still hold many KiB. It may take fewer than asked and answer FT_OK; the
 // caller goes on with the rest. FT_OK with none taken means that the
-// converter took nothing for 10 s, or that a signal was handled meanwhile.
-// *bytesWritten counts the bytes taken, on failure too.
+// converter took nothing for 10 s, or that a signal was handled meanwhile:
+// in the kernel driver, one pending as its wait for room begins, held or
+// not, ends that wait at once.
+// The 10 s count from the call: one stall costs one deadline. *bytesWritten
+// counts the bytes taken, on failure too.
 FT_STATUS FT_API FT_Write(FT_HANDLE handle, void* buffer, uint32_t bytesToWrite,
                           uint32_t* bytesWritten);
 
 // Waits until every byte taken has left the converter, then releases it.
-// The wait lasts at most the wire time of what is still queued plus 10 s;
-// one cut short by that deadline or by a signal discards what is left. FT_OK
-// only when every byte left. The handle is invalid afterwards in any case.
+// The wait lasts at most the wire time of what is still queued plus 10 s
+// (the vendor's library: whatever its own close waits for); the kernel
+// driver's also ends once no byte has left for 10 s. One cut short by a
+// deadline or by a signal discards what is left. A signal pending when the
+// close begins, held or not, cuts the kernel driver's first wait short at
+// once. FT_OK only when every byte left. The handle is invalid afterwards
+// in any case.
 FT_STATUS FT_API FT_Close(FT_HANDLE handle);
 
 #ifdef __cplusplus
