@@ -186,12 +186,11 @@ long long millisecondsNow()
 // one that came before the wait, or comes during it, ends it at once.
 const sigset_t& everySignalLetThrough()
 {
-    static sigset_t none;
-    static bool made = false;
-    if (!made) {
-        sigemptyset(&none);
-        made = true;
-    }
+    static const sigset_t none = [] {
+        sigset_t empty;
+        sigemptyset(&empty);
+        return empty;
+    }();
     return none;
 }
 
@@ -273,7 +272,8 @@ namespace {
 // would be taken as the mask opens, before the ioctl could see it: then
 // the wait is cut short without being begun. (One that lands in the few
 // instructions between the opening and the ioctl is handled, and tcdrain
-// runs on; only ports that cannot report their chip come here.)
+// runs on, for no longer than the chip's FIFO takes where the port reports
+// it, as ftdi_sio does.)
 bool tcdrainLettingSignalsThrough(int descriptor)
 {
     sigset_t held;
@@ -295,8 +295,9 @@ bool tcdrainLettingSignalsThrough(int descriptor)
 
 // Waits for the kernel's queue to empty within the deadline, then for the
 // chip's own FIFO, which the kernel's FTDI driver reports through
-// TIOCSERGETLSR; a port that cannot report it is left to tcdrain. False,
-// errno set, on a failure, the deadline (errno 0), or a signal (EINTR).
+// TIOCSERGETLSR, then confirms with tcdrain (the kernel asks the chip, at
+// once when it is empty). False, errno set, on a failure, the deadline
+// (errno 0), or a signal (EINTR).
 bool drain(int descriptor, uint32_t charactersPerSecond)
 {
     int queued = 0;
@@ -326,15 +327,10 @@ bool drain(int descriptor, uint32_t charactersPerSecond)
             lastMove = millisecondsNow();
         }
     }
-    for (;;) {
-        unsigned int lineStatus = 0;
-        if (ioctl(descriptor, TIOCSERGETLSR, &lineStatus) != 0) {
-            return tcdrainLettingSignalsThrough(descriptor);
-        }
-        if (lineStatus & TIOCSER_TEMT) {
-            return true;
-        }
-        // The chip's FIFO at the line rate, within the same deadline.
+    // The chip's FIFO drains at the line rate, within the same deadline. A
+    // port that cannot report it (a pseudo-terminal) is left to tcdrain.
+    unsigned int lineStatus = 0;
+    while (ioctl(descriptor, TIOCSERGETLSR, &lineStatus) == 0 && !(lineStatus & TIOCSER_TEMT)) {
         int outcome = pauseUntil(deadline, -1);
         if (outcome == 0) {
             errno = 0;
@@ -344,6 +340,7 @@ bool drain(int descriptor, uint32_t charactersPerSecond)
             return false;
         }
     }
+    return tcdrainLettingSignalsThrough(descriptor);
 }
 
 }  // namespace
