@@ -281,9 +281,14 @@ bool tcdrainLettingSignalsThrough(int descriptor)
     sigprocmask(SIG_SETMASK, nullptr, &held);
     sigpending(&pending);
     bool stopAsked = false;
-    for (int signalNumber = 1; signalNumber < NSIG; ++signalNumber) {
-        stopAsked = stopAsked || (sigismember(&held, signalNumber) == 1 &&
-                                  sigismember(&pending, signalNumber) == 1);
+    // Linux keeps a held signal pending even when it is ignored; the
+    // opening mask discards it, and it must not cut the drain short.
+    for (int signalNumber = 1; signalNumber < NSIG && !stopAsked; ++signalNumber) {
+        struct sigaction disposition;
+        stopAsked = sigismember(&held, signalNumber) == 1 &&
+                    sigismember(&pending, signalNumber) == 1 &&
+                    sigaction(signalNumber, nullptr, &disposition) == 0 &&
+                    disposition.sa_handler != SIG_IGN;
     }
     sigprocmask(SIG_SETMASK, &everySignalLetThrough(), nullptr);
     int drained = stopAsked ? -1 : tcdrain(descriptor);
