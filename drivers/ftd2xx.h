@@ -10,7 +10,10 @@
 // signal: one that the caller holds blocked gets through too, one that it
 // ignores does not. On Windows the wait is alertable (SleepEx(..., TRUE)): an
 // asynchronous procedure call queued to the waiting thread, as the console
-// handler queues one at a second request, ends it.
+// handler queues one at a second request, ends it. The simulated converter
+// has no waits of its own: its wire is standard output. The vendor's library
+// waits in its own code too (a write, up to the timeout that its driver
+// sets), which no request ends.
 #ifndef LINE_TRANSMITTER_FTD2XX_H
 #define LINE_TRANSMITTER_FTD2XX_H
 
@@ -62,18 +65,23 @@ FT_STATUS FT_API FT_SetDataCharacteristics(FT_HANDLE handle, uint8_t wordLength,
 // taken them, not once they have left: the driver and the chip together may
 // still hold many KiB. It may take fewer than asked and answer FT_OK; the
 // caller goes on with the rest. FT_OK with none taken means that the
-// converter took nothing for 10 s, or that a signal was handled meanwhile.
-// *bytesWritten counts the bytes taken, on failure too.
+// converter took nothing for 10 s, or that a signal was handled meanwhile:
+// in the kernel driver, one pending as its wait for room begins, held or
+// not, ends that wait at once.
+// The 10 s count from the call: one stall costs one deadline. *bytesWritten
+// counts the bytes taken, on failure too.
 FT_STATUS FT_API FT_Write(FT_HANDLE handle, void* buffer, uint32_t bytesToWrite,
                           uint32_t* bytesWritten);
 
 // Waits until every byte taken has left the converter, then releases it.
 // The wait lasts at most the wire time of what is still queued plus 10 s,
-// none after a write that took nothing for 10 s, and ends early at a
-// handled signal. FT_OK only when every byte left; after a wait cut short,
-// what the driver and the chip still hold may be dropped, or may still go
-// out, in part, after the close (which each driver says). The handle is
-// invalid afterwards in any case.
+// none after a write that took nothing for 10 s; the kernel driver's also
+// ends once no byte has left for 10 s. It ends early at a stop request, and
+// one pending when the close begins, held or not, ends it at once. FT_OK
+// only when every byte left; after a wait cut short, what the driver and
+// the chip still hold may be dropped, or may still go out, in part, after
+// the close (which each driver says). The handle is invalid afterwards in
+// any case.
 FT_STATUS FT_API FT_Close(FT_HANDLE handle);
 
 #ifdef __cplusplus

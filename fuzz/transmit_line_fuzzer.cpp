@@ -38,7 +38,7 @@ enum Fault : uint8_t {
 };
 
 // What the driver may say it holds, as bounds of real drivers and the edges.
-const uint32_t kBounds[] = {0, 1, 999, 1000, 10240, 21504, 70656, 270336};
+const uint32_t kBounds[] = {0, 1, 999, 1000, 10240, 20992, 70144, 270336};
 
 FILE* fuzzerLog = stderr;  // the real one, also while the program's is redirected
 

@@ -147,7 +147,7 @@ const ProgramCase kRuns[] = {
          kCheck,
      {}},
     // Lines whose line feed went the converter's bound or more before the
-    // failure surely left it: 10 KiB, and 21 KiB as on 16 KiB pages.
+    // failure surely left it: 10 KiB, and 20992 bytes as on 16 KiB pages.
     {"a failure inside the first line", kLongLine + "\n", "FT_Write:2", {}, "",
      kLongLine.substr(0, 999), 2,
      kWriteFailed +
@@ -176,11 +176,11 @@ const ProgramCase kSimulatedConverterRuns[] = {
                      "to 30 may arrive twice)") +
          kCheck,
      {}},
-    {"a failure after 30 KB, 21 KiB held", longLines(31), "FT_Write:31", {}, "21504",
-     longLines(30), 2,
+    {"a failure after 30 KB, as much held as on 16 KiB pages", longLines(31), "FT_Write:31", {},
+     "20992", longLines(30), 2,
      kWriteFailed +
-         std::string("30 lines handed over, 8 surely sent: send again from line 9 (lines 9 to "
-                     "30 may arrive twice)") +
+         std::string("30 lines handed over, 9 surely sent: send again from line 10 (lines 10 "
+                     "to 30 may arrive twice)") +
          kCheck,
      {}},
 };

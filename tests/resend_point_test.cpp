@@ -19,23 +19,23 @@ struct Record {
     unsigned long surelySent;
 };
 
-const uint64_t k4KiBPages = 4096 + 5120;
-const uint64_t k16KiBPages = 16384 + 5120;
-const uint64_t k64KiBPages = 65536 + 5120;
+const uint64_t k4KiBPages = 4096 + 512 + 4096;
+const uint64_t k16KiBPages = 16384 + 512 + 4096;
+const uint64_t k64KiBPages = 65536 + 512 + 4096;
 
 const Record kRecords[] = {
     // Line 1 ends at 1000; the failure comes that plus the bound, less one, ...
-    {k4KiBPages, 10, 1000, 1000 + k4KiBPages - 1, 0},
-    {k4KiBPages, 10, 1000, 1000 + k4KiBPages, 1},
-    {k4KiBPages, 10, 1000, 1000 + k4KiBPages + 1, 1},
-    {k16KiBPages, 22, 1000, 1000 + k16KiBPages - 1, 0},
-    {k16KiBPages, 22, 1000, 1000 + k16KiBPages, 1},
-    {k16KiBPages, 22, 1000, 1000 + k16KiBPages + 1, 1},
-    {k64KiBPages, 71, 1000, 1000 + k64KiBPages - 1, 0},
-    {k64KiBPages, 71, 1000, 1000 + k64KiBPages, 1},
-    {k64KiBPages, 71, 1000, 1000 + k64KiBPages + 1, 1},
-    // 16 KiB pages, a failure after 30 KB: lines 9 to 30 may be lost.
-    {k16KiBPages, 30, 1000, 30000, 8},
+    {k4KiBPages, 9, 1000, 1000 + k4KiBPages - 1, 0},
+    {k4KiBPages, 9, 1000, 1000 + k4KiBPages, 1},
+    {k4KiBPages, 9, 1000, 1000 + k4KiBPages + 1, 1},
+    {k16KiBPages, 21, 1000, 1000 + k16KiBPages - 1, 0},
+    {k16KiBPages, 21, 1000, 1000 + k16KiBPages, 1},
+    {k16KiBPages, 21, 1000, 1000 + k16KiBPages + 1, 1},
+    {k64KiBPages, 70, 1000, 1000 + k64KiBPages - 1, 0},
+    {k64KiBPages, 70, 1000, 1000 + k64KiBPages, 1},
+    {k64KiBPages, 70, 1000, 1000 + k64KiBPages + 1, 1},
+    // 16 KiB pages, a failure after 30 KB: lines 10 to 30 may be lost.
+    {k16KiBPages, 30, 1000, 30000, 9},
     // Lines of one byte fill the record to its last place, and wrap.
     {k4KiBPages, 20000, 1, 20000, 20000 - k4KiBPages},
     {k64KiBPages, 200000, 1, 200000, 200000 - k64KiBPages},
@@ -79,8 +79,8 @@ const Words kWords[] = {
                       "from line 1"},
     {2, 10, 25, true, "2 lines handed over, 2 surely sent, part of line 3 went out: send again "
                       "from line 3"},
-    {2000, 10, 20005, false, "2000 lines handed over, 1078 surely sent, part of line 2001 went "
-                             "out: send again from line 1079 (lines 1079 to 2000 may arrive "
+    {2000, 10, 20005, false, "2000 lines handed over, 1130 surely sent, part of line 2001 went "
+                             "out: send again from line 1131 (lines 1131 to 2000 may arrive "
                              "twice)"},
 };
 

@@ -18,10 +18,11 @@ struct OpenConverter {
     termios settings;          // ours, whole: never read back from the port
     uint32_t baudRate;
     bool stalled;              // a write waited out its deadline: the close waits no more
+    uint32_t holdsAtMost;      // kernelHoldsAtMost of this system's page size
     char path[256];
 };
 
-OpenConverter converter = {-1, {}, 9600, false, ""};
+OpenConverter converter = {-1, {}, 9600, false, 0, ""};
 
 // What the last failed call can tell the user.
 char failureDetail[512];
@@ -109,6 +110,7 @@ FT_STATUS openConverterAt(const char* path, FT_HANDLE* handle)
     }
     converter.baudRate = 9600;
     converter.stalled = false;
+    converter.holdsAtMost = kernelHoldsAtMost(sysconf(_SC_PAGESIZE));
     snprintf(converter.path, sizeof converter.path, "%s", path);
     *handle = &converter;
     return FT_OK;
@@ -117,6 +119,16 @@ FT_STATUS openConverterAt(const char* path, FT_HANDLE* handle)
 ConverterFailure lastConverterFailure()
 {
     return ConverterFailure{failureDetail, failureAdvice};
+}
+
+// A figure of the system, not of the handle: it stays true after the
+// close, where the program composes its message.
+uint32_t converterHoldsAtMost(FT_HANDLE)
+{
+    if (converter.holdsAtMost == 0) {
+        converter.holdsAtMost = kernelHoldsAtMost(sysconf(_SC_PAGESIZE));
+    }
+    return converter.holdsAtMost;
 }
 
 extern "C" {
@@ -192,9 +204,3 @@ FT_STATUS FT_API FT_Close(FT_HANDLE handle)
 
 }  // extern "C"
 
-uint32_t converterHoldsAtMost(FT_HANDLE)
-{
-    // One page of usb-serial write buffer, two bulk transfers of up to 512
-    // bytes in flight, and the 4 KiB transmit FIFO of the largest UART chip.
-    return static_cast<uint32_t>(sysconf(_SC_PAGESIZE)) + 2 * 512 + 4096;
-}

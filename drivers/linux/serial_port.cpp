@@ -173,11 +173,73 @@ FT_STATUS applySettings(int descriptor, const termios& wanted)
     return FT_IO_ERROR;
 }
 
+namespace {
+
+long long millisecondsNow()
+{
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+// The caller holds its stop signals blocked outside the driver's waits, so
+// each wait lets them all through (an empty mask) for its duration alone:
+// one that came before the wait, or comes during it, ends it at once.
+const sigset_t& everySignalLetThrough()
+{
+    static const sigset_t none = [] {
+        sigset_t empty;
+        sigemptyset(&empty);
+        return empty;
+    }();
+    return none;
+}
+
+// Sleeps until the deadline or kRecheckMilliseconds, whichever is sooner,
+// or until descriptor (when not -1) is ready for writing. 1 ready, 0 the
+// deadline has passed, -1 a signal (errno EINTR) or a failure (errno set).
+int pauseUntil(long long deadline, int descriptor)
+{
+    long long left = deadline - millisecondsNow();
+    if (left <= 0) {
+        return 0;
+    }
+    long long slice = left < kRecheckMilliseconds ? left : kRecheckMilliseconds;
+    timespec pause = {static_cast<time_t>(slice / 1000), static_cast<long>(slice % 1000) * 1000000};
+    pollfd port = {descriptor, POLLOUT, 0};
+    int ready = ppoll(descriptor >= 0 ? &port : nullptr, descriptor >= 0 ? 1 : 0, &pause,
+                      &everySignalLetThrough());
+    if (ready < 0) {
+        return -1;
+    }
+    if (ready > 0) {
+        return 1;
+    }
+    return millisecondsNow() >= deadline ? 0 : 2;  // 2: look again
+}
+
+// Waits for room on the port until the deadline. 1 room, 0 none by then,
+// -1 a signal or a failure.
+int waitForRoom(int descriptor, long long deadline)
+{
+    for (;;) {
+        int outcome = pauseUntil(deadline, descriptor);
+        if (outcome != 2) {
+            return outcome;
+        }
+    }
+}
+
+}  // namespace
+
 FT_STATUS writeSome(int descriptor, const void* bytes, uint32_t count, uint32_t* written,
                     bool* stalled)
 {
     const char* next = static_cast<const char*>(bytes);
     uint32_t done = 0;
+    // From the call, which follows the last write that took bytes: one
+    // stall costs one deadline, whatever woke the wait meanwhile.
+    const long long deadline = millisecondsNow() + kStallMilliseconds;
     while (done < count) {
         ssize_t accepted = write(descriptor, next + done, count - done);
         if (accepted > 0) {
@@ -187,8 +249,7 @@ FT_STATUS writeSome(int descriptor, const void* bytes, uint32_t count, uint32_t*
         if (accepted < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && done == 0) {
             // Full: wait for room. Nothing within the deadline, or a signal,
             // returns with nothing taken; the caller decides.
-            pollfd port = {descriptor, POLLOUT, 0};
-            int ready = poll(&port, 1, kStallMilliseconds);
+            int ready = waitForRoom(descriptor, deadline);
             if (ready > 0) {
                 continue;
             }
@@ -207,22 +268,24 @@ FT_STATUS writeSome(int descriptor, const void* bytes, uint32_t count, uint32_t*
 
 namespace {
 
-long long millisecondsNow()
+// Whether a signal that the caller holds, and handles, is pending. Linux
+// keeps a held signal pending even when it is ignored; that one must not
+// cut a wait short.
+bool handledSignalPending()
 {
-    timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
-
-// Sleeps for up to milliseconds with every signal let through, also those
-// that the caller holds blocked outside waits. False, errno EINTR, when a
-// handled signal ended it.
-bool pauseLettingSignalsThrough(long milliseconds)
-{
-    sigset_t none;
-    sigemptyset(&none);
-    timespec pause = {milliseconds / 1000, (milliseconds % 1000) * 1000000};
-    return ppoll(nullptr, 0, &pause, &none) >= 0;
+    sigset_t held;
+    sigset_t pending;
+    sigprocmask(SIG_SETMASK, nullptr, &held);
+    sigpending(&pending);
+    for (int signalNumber = 1; signalNumber < NSIG; ++signalNumber) {
+        struct sigaction disposition;
+        if (sigismember(&held, signalNumber) == 1 && sigismember(&pending, signalNumber) == 1 &&
+            sigaction(signalNumber, nullptr, &disposition) == 0 &&
+            disposition.sa_handler != SIG_IGN) {
+            return true;
+        }
+    }
+    return false;
 }
 
 volatile sig_atomic_t alarmRang = 0;
@@ -242,6 +305,10 @@ void onAlarm(int)
 // own. *rang tells whether the alarm, not another signal, ended it.
 int callWithin(int (*call)(int), int descriptor, long long withinMilliseconds, bool* rang)
 {
+    if (withinMilliseconds > 0 && handledSignalPending()) {
+        errno = EINTR;  // would be taken as the mask opens, unseen by the call
+        return -1;
+    }
     struct sigaction ring;
     memset(&ring, 0, sizeof ring);
     ring.sa_handler = onAlarm;
@@ -272,6 +339,11 @@ int callWithin(int (*call)(int), int descriptor, long long withinMilliseconds, b
 // the kernel's FTDI driver extends to the chip's own buffer), all within
 // the wire time of what was queued plus kStallMilliseconds. False, errno
 // set, on a failure, a signal (EINTR), or the deadline (0, ours).
+// Waits for the kernel's queue to empty, then for the chip (tcdrain, which
+// the kernel's FTDI driver extends to the chip's own buffer), all within
+// the wire time of what was queued plus kStallMilliseconds, and no longer
+// than kStallMilliseconds while no byte leaves. False, errno set, on a
+// failure, a signal (EINTR), or the deadline (0, ours).
 bool drain(int descriptor, uint32_t charactersPerSecond)
 {
     int queued = 0;
@@ -282,15 +354,24 @@ bool drain(int descriptor, uint32_t charactersPerSecond)
         errno = 0;  // a write waited out its deadline already: no second wait
         return false;
     }
-    long long deadline = millisecondsNow() + kStallMilliseconds +
-                         queued * 1000LL / charactersPerSecond;
+    long long now = millisecondsNow();
+    long long deadline = now + kStallMilliseconds + queued * 1000LL / charactersPerSecond;
+    // A queue that does not shrink for kStallMilliseconds has stalled,
+    // however far the wire-time deadline is.
+    long long lastMove = now;
     while (queued > 0) {
-        if (millisecondsNow() > deadline) {
+        long long stallDeadline = lastMove + kStallMilliseconds;
+        int outcome = pauseUntil(deadline < stallDeadline ? deadline : stallDeadline, -1);
+        if (outcome == 0) {
             errno = 0;  // ours: the converter stopped taking bytes
             return false;
         }
-        if (!pauseLettingSignalsThrough(10) || ioctl(descriptor, TIOCOUTQ, &queued) != 0) {
-            return false;
+        int before = queued;
+        if (outcome < 0 || ioctl(descriptor, TIOCOUTQ, &queued) != 0) {
+            return false;  // EINTR: a signal asks to stop waiting
+        }
+        if (queued < before) {
+            lastMove = millisecondsNow();
         }
     }
     bool rang = false;
@@ -326,4 +407,19 @@ FT_STATUS drainAndClose(int descriptor, uint32_t charactersPerSecond)
     }
     errno = reason;
     return drained && closed == 0 ? FT_OK : FT_IO_ERROR;
+}
+
+uint32_t kernelHoldsAtMost(long pageSize)
+{
+    // usb-serial.c gives each port a write kfifo of PAGE_SIZE and two write
+    // URBs (write_urbs[2]) of the driver's bulk_out_size, 256 in ftdi_sio.c;
+    // the largest transmit FIFO of FTDI's UARTs is the FT2232H's 4 KiB.
+    const uint32_t kWriteTransfers = 2;
+    const uint32_t kFtdiTransferSize = 256;
+    const uint32_t kLargestChipFifo = 4096;
+    if (pageSize <= 0) {
+        pageSize = 65536;  // unknown: the largest page Linux commonly uses
+    }
+    return static_cast<uint32_t>(pageSize) + kWriteTransfers * kFtdiTransferSize +
+           kLargestChipFifo;
 }

@@ -5,6 +5,7 @@
 #ifndef LINE_TRANSMITTER_SERIAL_PORT_H
 #define LINE_TRANSMITTER_SERIAL_PORT_H
 
+#include <stdint.h>
 #include <termios.h>
 
 #include "ftd2xx.h"
@@ -12,6 +13,16 @@
 // How long a write may make no progress, and a drain may run past the
 // wire time of what was queued, before the converter counts as stalled.
 const int kStallMilliseconds = 10000;
+
+// How often a wait looks at the port again although nothing woke it: a
+// pseudo-terminal frees room without waking its writer, and a wait that
+// trusted the wakeup alone would see that room only at its deadline, then
+// wait a second deadline for the next stall.
+const int kRecheckMilliseconds = 100;
+
+// What the kernel and the chip may hold between a write's return and the
+// wire, on a system with this page size (sysconf(_SC_PAGESIZE)).
+uint32_t kernelHoldsAtMost(long pageSize);
 
 // Opens path for this process alone, non-blocking, and sets it to
 // settingsAtOpen(); *settings holds what was set, *descriptor the port.
@@ -40,18 +51,19 @@ FT_STATUS applySettings(int descriptor, const termios& wanted);
 // Writes as much as the port takes without waiting; when it takes nothing,
 // waits for room, up to kStallMilliseconds. FT_OK with *written < count
 // when it took less, took nothing within the deadline (*stalled is then
-// set), or a signal came.
+// set), or a signal came. The wait lets through every signal, held ones too.
 FT_STATUS writeSome(int descriptor, const void* bytes, uint32_t count, uint32_t* written,
                     bool* stalled);
 
 // Waits until the bytes have left the port, at most their wire time at
-// charactersPerSecond plus kStallMilliseconds, letting every signal
-// through; no wait at all for a charactersPerSecond of 0, a port that has
-// stalled already. Then gives the port up and closes it. When the wait was
-// cut short (that deadline, a handled signal, a failure), the close is too:
-// the kernel drops what it still held instead of waiting for it up to the
-// port's closing_wait, and the chip still sends what it has. FT_OK only when
-// every byte left.
+// charactersPerSecond plus kStallMilliseconds, and no longer than
+// kStallMilliseconds without a byte leaving, letting every signal through;
+// no wait at all for a charactersPerSecond of 0, a port that has stalled
+// already. Then gives the port up and closes it. When the wait was cut
+// short (a deadline, a handled signal, a failure), the close is too: the
+// kernel drops what it still held instead of waiting for it up to the
+// port's closing_wait, and the chip still sends what it has. FT_OK only
+// when every byte left.
 FT_STATUS drainAndClose(int descriptor, uint32_t charactersPerSecond);
 
 #endif

@@ -7,6 +7,8 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -15,6 +17,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <string>
 #include <thread>
 
@@ -314,6 +317,112 @@ TEST_F(PseudoTerminalPort, CallsOnAClosedHandleAreRefused)
     uint32_t written = 7;
     EXPECT_EQ(FT_Write(closed, &byte, 1, &written), FT_INVALID_HANDLE);
     EXPECT_EQ(written, 0u);
+}
+
+volatile sig_atomic_t signalsHandled = 0;
+
+void countSignal(int)
+{
+    ++signalsHandled;
+}
+
+// The program holds its stop signals blocked outside the driver's waits;
+// a wait of the driver's own must still end at one, whether it was pending
+// before the wait began or came during it. A pseudo-terminal's drain does
+// not wait, so there the close must not begin its tcdrain at a pending one.
+TEST_F(PseudoTerminalPort, AHeldSignalEndsTheDriversWaits)
+{
+    struct sigaction action{};
+    action.sa_handler = countSignal;
+    sigemptyset(&action.sa_mask);
+    struct sigaction previous{};
+    ASSERT_EQ(sigaction(SIGUSR1, &action, &previous), 0);
+    sigset_t held;
+    sigemptyset(&held);
+    sigaddset(&held, SIGUSR1);
+    sigset_t before;
+    ASSERT_EQ(pthread_sigmask(SIG_BLOCK, &held, &before), 0);
+
+    struct Case {
+        const char* wait;
+        bool inTheClose;
+        bool pendingBefore;  // else sent 300 ms into the wait
+        bool ignored;        // as during the last drain of a run: changes nothing
+    } cases[] = {
+        {"the wait for room, signal pending before it", false, true, false},
+        {"the wait for room, signal during it", false, false, false},
+        {"the close's drain, signal pending before it", true, true, false},
+        {"the close's drain, an ignored signal pending before it", true, true, true},
+    };
+    for (const Case& c : cases) {
+        action.sa_handler = c.ignored ? SIG_IGN : countSignal;
+        ASSERT_EQ(sigaction(SIGUSR1, &action, nullptr), 0);
+        open();
+        // Fill the line from another descriptor until it takes nothing,
+        // even after the kernel has moved what it can to the near end.
+        int filler = ::open(farEndPath_.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK);
+        ASSERT_GE(filler, 0);
+        std::string block(4096, 'f');
+        for (int quiet = 0; quiet < 3;) {
+            quiet = ::write(filler, block.data(), block.size()) > 0 ? 0 : quiet + 1;
+            usleep(50000);
+        }
+        close(filler);
+        signalsHandled = 0;
+        pthread_t self = pthread_self();
+        std::thread sender;
+        if (c.pendingBefore) {
+            pthread_kill(self, SIGUSR1);
+        } else {
+            sender = std::thread([self] {
+                usleep(300000);
+                pthread_kill(self, SIGUSR1);
+            });
+        }
+        auto started = std::chrono::steady_clock::now();
+        FT_STATUS status = c.inTheClose ? FT_Close(handle_) : write("x");
+        double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        if (sender.joinable()) {
+            sender.join();
+        }
+        if (c.inTheClose && c.ignored) {
+            handle_ = nullptr;
+            EXPECT_EQ(status, FT_OK) << c.wait;
+        } else if (c.inTheClose) {
+            handle_ = nullptr;
+            EXPECT_EQ(status, FT_IO_ERROR) << c.wait;
+            EXPECT_NE(std::string(lastConverterFailure().detail).find("cut short"),
+                      std::string::npos) << c.wait << ": " << lastConverterFailure().detail;
+        } else {
+            EXPECT_EQ(status, FT_OK) << c.wait;
+            EXPECT_EQ(lastWritten_, 0u) << c.wait << ": the line was full";
+            EXPECT_EQ(FT_Close(handle_), FT_OK);
+            handle_ = nullptr;
+        }
+        EXPECT_EQ(signalsHandled, c.ignored ? 0 : 1) << c.wait << ": the signal was let through";
+        EXPECT_LT(seconds, 2.0) << c.wait << ": not cut short by the signal";
+        sigset_t now;
+        pthread_sigmask(SIG_SETMASK, nullptr, &now);
+        EXPECT_EQ(sigismember(&now, SIGUSR1), 1) << c.wait << ": the caller's mask is restored";
+        received();  // empty the line for the next case
+    }
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    sigaction(SIGUSR1, &previous, nullptr);
+}
+
+// One page of the kernel's write buffer, two 256-byte transfers in flight,
+// and the FT2232H's 4 KiB transmit FIFO.
+TEST(KernelHoldsAtMost, FollowsThePageSize)
+{
+    struct Case {
+        long pageSize;
+        uint32_t bytes;
+    } cases[] = {{4096, 4096 + 512 + 4096}, {16384, 16384 + 512 + 4096},
+                 {65536, 65536 + 512 + 4096}};
+    for (const Case& c : cases) {
+        EXPECT_EQ(kernelHoldsAtMost(c.pageSize), c.bytes) << c.pageSize;
+    }
 }
 
 TEST(LineFraming, BuildsTheTerminalSettingsAsked)
