@@ -34,7 +34,7 @@ bool isOpen(FT_HANDLE handle)
 }
 
 // Records "<path>: <the system's reason>" and advice, and passes status on.
-FT_STATUS failed(FT_STATUS status, const char* path, int reason, const char* advice)
+FT_STATUS failureRecorded(FT_STATUS status, const char* path, int reason, const char* advice)
 {
     snprintf(failureDetail, sizeof failureDetail, "%s: %s", path,
              reason == EINTR ? "the drain was cut short by a signal; what the kernel still "
@@ -100,13 +100,13 @@ FT_STATUS openConverterAt(const char* path, FT_HANDLE* handle)
     failureDetail[0] = '\0';
     failureAdvice = "";
     if (converter.descriptor >= 0) {
-        return failed(FT_DEVICE_NOT_OPENED, path, EBUSY, "");
+        return failureRecorded(FT_DEVICE_NOT_OPENED, path, EBUSY, "");
     }
     FT_STATUS status = openSerialPort(path, &converter.descriptor, &converter.settings);
     if (status != FT_OK) {
         int reason = errno;
         converter.descriptor = -1;
-        return failed(status, path, reason, adviceForOpenError(reason));
+        return failureRecorded(status, path, reason, adviceForOpenError(reason));
     }
     converter.baudRate = 9600;
     converter.stalled = false;
@@ -155,7 +155,7 @@ FT_STATUS FT_API FT_SetBaudRate(FT_HANDLE handle, uint32_t baudRate)
     cfsetospeed(&settings, speed);
     cfsetispeed(&settings, speed);
     if (applySettings(converter.descriptor, settings) != FT_OK) {
-        return failed(FT_IO_ERROR, converter.path, errno, "");
+        return failureRecorded(FT_IO_ERROR, converter.path, errno, "");
     }
     converter.settings = settings;
     converter.baudRate = baudRate;
@@ -173,7 +173,7 @@ FT_STATUS FT_API FT_SetDataCharacteristics(FT_HANDLE handle, uint8_t wordLength,
         return FT_INVALID_PARAMETER;
     }
     if (applySettings(converter.descriptor, settings) != FT_OK) {
-        return failed(FT_IO_ERROR, converter.path, errno, "");
+        return failureRecorded(FT_IO_ERROR, converter.path, errno, "");
     }
     converter.settings = settings;
     return FT_OK;
@@ -188,7 +188,7 @@ FT_STATUS FT_API FT_Write(FT_HANDLE handle, void* buffer, uint32_t bytesToWrite,
     }
     FT_STATUS status = writeSome(converter.descriptor, buffer, bytesToWrite, bytesWritten,
                                  &converter.stalled);
-    return status == FT_OK ? status : failed(status, converter.path, errno, "");
+    return status == FT_OK ? status : failureRecorded(status, converter.path, errno, "");
 }
 
 FT_STATUS FT_API FT_Close(FT_HANDLE handle)
@@ -199,7 +199,7 @@ FT_STATUS FT_API FT_Close(FT_HANDLE handle)
     int descriptor = converter.descriptor;
     converter.descriptor = -1;
     FT_STATUS status = drainAndClose(descriptor, converter.stalled ? 0 : charactersPerSecond());
-    return status == FT_OK ? status : failed(status, converter.path, errno, "");
+    return status == FT_OK ? status : failureRecorded(status, converter.path, errno, "");
 }
 
 }  // extern "C"

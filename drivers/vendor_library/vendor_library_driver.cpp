@@ -73,7 +73,7 @@ char failureDetail[300] = "";
 const char* failureAdvice = "";
 
 // Records what failed, and passes status on.
-FT_STATUS failed(FT_STATUS status, const char* advice, const char* what)
+FT_STATUS failureRecorded(FT_STATUS status, const char* advice, const char* what)
 {
     snprintf(failureDetail, sizeof failureDetail, "%s", what);
     failureAdvice = advice;
@@ -225,7 +225,7 @@ FT_STATUS FT_API FT_Open(int deviceNumber, FT_HANDLE* handle)
     failureDetail[0] = '\0';
     failureAdvice = "";
     if (!loadVendorCalls()) {
-        return failed(FT_DEVICE_NOT_FOUND,
+        return failureRecorded(FT_DEVICE_NOT_FOUND,
                       "install the converter's driver from its vendor, which brings the library",
                       libraryProblem);
     }
@@ -325,21 +325,21 @@ FT_STATUS FT_API FT_Close(FT_HANDLE handle)
     FT_STATUS closeStatus = vendor.close(handle);
     bool discarded = vendor.purge != nullptr;
     if ((result == kDrainCutShort || result == kDrainTooLong) && !discarded) {
-        return failed(FT_IO_ERROR, kCheckTheConverter, missing);
+        return failureRecorded(FT_IO_ERROR, kCheckTheConverter, missing);
     }
     if (result == kDrainCutShort) {
-        return failed(FT_IO_ERROR, "",
+        return failureRecorded(FT_IO_ERROR, "",
                       "the drain was cut short and the rest discarded: the last line may be cut");
     }
     if (result == kDrainTooLong) {
-        return failed(FT_IO_ERROR, kCheckTheConverter,
+        return failureRecorded(FT_IO_ERROR, kCheckTheConverter,
                       "the converter stopped taking bytes; what it still held was discarded");
     }
     if (result == kDrainFailed) {
         return drainStatus;
     }
     if (missing[0] != '\0') {
-        return failed(FT_IO_ERROR,
+        return failureRecorded(FT_IO_ERROR,
                       "install the current driver from the converter's vendor, whose library "
                       "has these calls",
                       missing);

@@ -357,11 +357,12 @@ TEST_F(PseudoTerminalPort, AHeldSignalEndsTheDriversWaits)
     for (const Case& c : cases) {
         action.sa_handler = c.ignored ? SIG_IGN : countSignal;
         ASSERT_EQ(sigaction(SIGUSR1, &action, nullptr), 0);
-        open();
         // Fill the line from another descriptor until it takes nothing,
-        // even after the kernel has moved what it can to the near end.
+        // even after the kernel has moved what it can to the near end;
+        // opened first, as the port is ours alone once open.
         int filler = ::open(farEndPath_.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK);
         ASSERT_GE(filler, 0);
+        open();
         std::string block(4096, 'f');
         for (int quiet = 0; quiet < 3;) {
             quiet = ::write(filler, block.data(), block.size()) > 0 ? 0 : quiet + 1;
