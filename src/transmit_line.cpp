@@ -19,9 +19,11 @@ enum Piece { kMoreFollows, kLineEnds, kNoLine };
 // filled with line feeds before it. fgets stores a line feed only as the
 // last byte it reads, then a NUL: so the region's first line feed is either
 // that one, with the NUL right behind it, or the fill's first, behind the
-// NUL, or right behind the bytes where a failed read stored no NUL. The
-// count is exact even where the input holds NULs. *lineEnded: the read
-// ended at the line feed that ends the line.
+// NUL, or right behind the bytes where a failed read stored no NUL (the C
+// library keeps what it read before a signal cut the read short). The
+// count is exact even where the input holds NULs, so that a read cut short
+// goes on where it stopped. *lineEnded: the read ended at the line feed
+// that ends the line.
 int32_t storedByRead(const char* from, int32_t room, bool succeeded, bool* lineEnded)
 {
     const void* found = memchr(from, kLineFeed, static_cast<size_t>(room));

@@ -74,6 +74,24 @@ void feed(int pipeEnd, const std::string& bytes)
     }
 }
 
+// Until the child is the program itself, not a launcher before it (a shell
+// that sets up a namespace, say, which would take a signal for itself), at
+// most 10 s.
+void waitUntilTheProgramRuns(pid_t child, const std::string& program)
+{
+    std::error_code failed;
+    std::filesystem::path wanted = std::filesystem::canonical(program, failed);
+    std::string exe = "/proc/" + std::to_string(child) + "/exe";
+    Clock::time_point started = Clock::now();
+    while (secondsSince(started) < 10) {
+        std::filesystem::path running = std::filesystem::read_symlink(exe, failed);
+        if (failed || running == wanted) {
+            return;  // ended already, or running
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
 }  // namespace
 
 std::string makeScratchFolder()
@@ -166,6 +184,9 @@ ProgramRun runProgram(const std::vector<std::string>& command, const ProgramInpu
             close(feedFd);
             feedFd = -1;
         }
+    }
+    if (!input.signals.empty()) {
+        waitUntilTheProgramRuns(child, command.back());
     }
     for (int signalNumber : input.signals) {
         std::this_thread::sleep_for(std::chrono::milliseconds(300));

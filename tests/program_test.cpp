@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "program_runner.h"
+#include "row_name.h"
 
 namespace {
 
@@ -259,20 +260,16 @@ void PrintTo(const ProgramCase& c, std::ostream* out)
     *out << c.name;
 }
 
-std::string runName(const ::testing::TestParamInfo<ProgramCase>& info)
+std::string nameOfRow(const ::testing::TestParamInfo<ProgramCase>& info)
 {
-    std::string name = std::to_string(info.index) + "_";
-    for (const char* at = info.param.name; *at != '\0'; ++at) {
-        name += std::isalnum(static_cast<unsigned char>(*at)) ? *at : '_';
-    }
-    return name;
+    return rowName(info.index, info.param.name);
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, Program, ::testing::ValuesIn(kRuns), runName);
+INSTANTIATE_TEST_SUITE_P(Rows, Program, ::testing::ValuesIn(kRuns), nameOfRow);
 INSTANTIATE_TEST_SUITE_P(SimulatedConverterOnly, Program,
-                         ::testing::ValuesIn(kSimulatedConverterRuns), runName);
+                         ::testing::ValuesIn(kSimulatedConverterRuns), nameOfRow);
 INSTANTIATE_TEST_SUITE_P(VendorLibraryOnly, Program, ::testing::ValuesIn(kVendorLibraryRuns),
-                         runName);
+                         nameOfRow);
 
 // Cases of one kind of build each; main leaves out those that do not apply.
 using ProgramAlone = Program;

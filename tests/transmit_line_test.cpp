@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "recording_driver.h"
+#include "row_name.h"
 #include "stop_requests.h"
 #include "transmit_line.h"
 
@@ -378,15 +379,11 @@ TEST_P(LineSender, SendsAsTheRowSays)
     }
 }
 
-std::string rowName(const ::testing::TestParamInfo<Case>& info)
+std::string nameOfRow(const ::testing::TestParamInfo<Case>& info)
 {
-    std::string name = std::to_string(info.index) + "_";
-    for (const char* at = info.param.name; *at != '\0'; ++at) {
-        name += std::isalnum(static_cast<unsigned char>(*at)) ? *at : '_';
-    }
-    return name;
+    return rowName(info.index, info.param.name);
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, LineSender, ::testing::ValuesIn(kCases), rowName);
+INSTANTIATE_TEST_SUITE_P(Rows, LineSender, ::testing::ValuesIn(kCases), nameOfRow);
 
 }  // namespace
