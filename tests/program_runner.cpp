@@ -46,6 +46,11 @@ double secondsSince(Clock::time_point start)
     if (!input.workingFolder.empty() && chdir(input.workingFolder.c_str()) != 0) {
         _exit(126);
     }
+    // As a shell starts a program in the foreground, whatever the test was
+    // started with (a background job ignores SIGINT), unless asked otherwise.
+    for (int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
+        signal(signalNumber, SIG_DFL);
+    }
     for (int signalNumber : input.ignoredSignals) {
         signal(signalNumber, SIG_IGN);  // kept across exec, as a shell's nohup does
     }
