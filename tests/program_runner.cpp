@@ -30,7 +30,8 @@ double secondsSince(Clock::time_point start)
                                const std::string& errorsPath)
 {
     int outputFd = open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    int errorsFd = open(errorsPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    // Appending: what else the program opens there (a trace) keeps its order.
+    int errorsFd = open(errorsPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND, 0600);
     if (outputFd < 0 || errorsFd < 0 || dup2(inputFd, 0) < 0 || dup2(outputFd, 1) < 0 ||
         dup2(errorsFd, 2) < 0) {
         _exit(126);

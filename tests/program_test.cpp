@@ -410,6 +410,24 @@ TEST_F(PosixOnly, ASignalEndsTheRunInOrderWithTheCount)
     }
 }
 
+// The one message comes after the close, so that it can say whether the
+// last lines left: the driver calls and the message share standard error.
+TEST_F(PosixOnly, TheMessageComesOnlyAfterTheConverterIsClosed)
+{
+    for (const char* fail : {"FT_SetBaudRate", "FT_SetDataCharacteristics", "FT_Write:2"}) {
+        ProgramInput input;
+        input.bytes = "one\ntwo\n";
+        input.environment = {"LINE_TRANSMITTER_SIM_TRACE=/dev/stderr",
+                             std::string("LINE_TRANSMITTER_SIM_FAIL=") + fail};
+        ProgramRun result = runProgram(programCommand, input);
+        EXPECT_NE(result.errors.find("FT_Close\nline-transmitter: "), std::string::npos)
+            << fail << ":\n" << result.errors;
+        EXPECT_EQ(result.errors.find("line-transmitter: "),
+                  result.errors.find("FT_Close\nline-transmitter: ") + 9)
+            << fail << ": nothing of the message before the close";
+    }
+}
+
 TEST_F(PosixOnly, WaitsOnANonBlockingStandardInput)
 {
     ProgramInput input;

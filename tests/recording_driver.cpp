@@ -51,6 +51,9 @@ FT_STATUS FT_API FT_Write(FT_HANDLE handle, void* buffer, uint32_t bytesToWrite,
         deliverStopRequests(driver.signalsThen);
     }
     if (number == driver.failingWrite) {
+        std::size_t taken = driver.failingTakes < bytesToWrite ? driver.failingTakes : bytesToWrite;
+        driver.wire.append(bytes, taken);
+        *bytesWritten = static_cast<uint32_t>(taken);
         return driver.failingStatus;
     }
     if (number == driver.stalledWrite) {

@@ -15,6 +15,7 @@ struct RecordingDriver {
 
     std::size_t failingWrite = 0;     // 1-based number of a write that fails
     FT_STATUS failingStatus = FT_IO_ERROR;
+    std::size_t failingTakes = 0;     // bytes that write takes before it fails
     std::size_t stalledWrite = 0;     // 1-based number of a write that takes nothing
     std::size_t acceptAtMost = 0;     // 0: whole writes; else a cap per write
     std::size_t signalAtWrite = 0;    // 1-based number of a write during which...

@@ -113,6 +113,7 @@ struct Case {
     int requestsBefore = 0;  // stop requests before the first line
     std::size_t failingWrite = 0;  // 1-based
     FT_STATUS failingStatus = FT_IO_ERROR;
+    std::size_t failingTakes = 0;
     std::size_t stalledWrite = 0;
     std::size_t acceptAtMost = 0;
     std::size_t signalAtWrite = 0;
@@ -148,6 +149,11 @@ struct Case {
     {
         failingWrite = number;
         failingStatus = writeStatus = status;
+        return *this;
+    }
+    Case& takingBeforeItFails(std::size_t count)
+    {
+        failingTakes = count;
         return *this;
     }
     Case& writeTakingNothing(std::size_t number)
@@ -310,6 +316,11 @@ const Case kCases[] = {
         .takingAtMost(600)
         .writeFailing(4, FT_IO_ERROR)
         .handingOver(3 + 600 + 399),
+    row("the bytes a failing write took are counted", "ab\n" + letters(500) + "\nnever\n",
+        {"ab\n", letters(500) + "\n"}, 1)
+        .writeFailing(2, FT_IO_ERROR)
+        .takingBeforeItFails(120)
+        .handingOver(3 + 120),
     row("a stop request during a long line's write: the line is finished, no stall",
         k2500 + "\nnever\n",
         {k2500.substr(0, 999), k2500.substr(999, 999), k2500.substr(999, 999),
@@ -340,6 +351,7 @@ TEST_P(LineSender, SendsAsTheRowSays)
     RecordingDriver& driver = recordingDriver();
     driver.failingWrite = c.failingWrite;
     driver.failingStatus = c.failingStatus;
+    driver.failingTakes = c.failingTakes;
     driver.stalledWrite = c.stalledWrite;
     driver.acceptAtMost = c.acceptAtMost;
     driver.signalAtWrite = c.signalAtWrite;

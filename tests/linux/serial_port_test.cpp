@@ -50,6 +50,8 @@ protected:
         settings.c_cflag &= ~static_cast<tcflag_t>(CLOCAL);
         settings.c_iflag |= IXON | IXOFF | IXANY | ICRNL | INLCR | IGNCR;
         settings.c_oflag |= OPOST | ONLCR | OCRNL;
+        settings.c_cc[VMIN] = 0;  // a read that returns at once, for the next program too
+        settings.c_cc[VTIME] = 5;
         cfsetspeed(&settings, B57600);
         tcsetattr(port, TCSANOW, &settings);
         close(port);
@@ -128,6 +130,8 @@ TEST_F(PseudoTerminalPort, SetsTheLineFromNothingWhateverItWasLeftAt)
         const tcflag_t forced = CSIZE | PARENB;
         EXPECT_EQ(settings.c_cflag & ~forced, B19200 | CREAD | CLOCAL | hangUp)
             << std::hex << settings.c_cflag << ": no CMSPAR, CSTOPB, PARODD, CRTSCTS";
+        EXPECT_EQ(settings.c_cc[VMIN], 1) << "a blocking read waits for a byte, as usual";
+        EXPECT_EQ(settings.c_cc[VTIME], 0);
         EXPECT_EQ(FT_Close(handle_), FT_OK);
         handle_ = nullptr;
     }
