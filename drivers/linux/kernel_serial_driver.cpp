@@ -54,7 +54,7 @@ const char* adviceForOpenError(int reason)
     case EACCES:
     case EPERM:
         return "add the user to the group that owns the port, usually dialout "
-               "(sudo usermod -aG dialout $USER), then log in again";
+               "(as root: usermod -aG dialout $USER), then log in again";
     case EBUSY:
         return "another program holds the port: find it with fuser or lsof, and end it";
     default:
@@ -72,7 +72,7 @@ FT_STATUS notFound(int index)
     if (!ftdiDriverLoaded("/sys")) {
         snprintf(failureDetail, sizeof failureDetail,
                  "no FTDI converter: the kernel's FTDI driver (ftdi_sio) is not loaded");
-        failureAdvice = "plug the converter in, or load the driver: sudo modprobe ftdi_sio";
+        failureAdvice = "plug the converter in, or load the driver (as root: modprobe ftdi_sio)";
     } else if (index > 0) {
         snprintf(failureDetail, sizeof failureDetail, "fewer than %d FTDI converters", index + 1);
     } else {
