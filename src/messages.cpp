@@ -5,6 +5,34 @@
 #include "ftd2xx_status_names.h"
 #include "stop_requests.h"
 
+namespace {
+
+const char kConvertToSevenBits[] =
+    "convert the text to 7-bit ASCII first, as in iconv -f UTF-8 -t ASCII//TRANSLIT";
+
+// What a receiver on a 7-bit line gets of a byte above 0x7F: "a line feed",
+// "ESC", "'i'", ...
+void describeSevenBitArrival(char* text, size_t size, unsigned char byte)
+{
+    // The control characters by the names a user of a serial line knows.
+    static const char* const controls[32] = {
+        "NUL", "SOH", "STX", "ETX", "EOT", "ENQ", "ACK", "BEL", "BS", "a tab", "a line feed",
+        "VT", "FF", "a carriage return", "SO", "SI", "DLE", "XON", "DC2", "XOFF", "DC4", "NAK",
+        "SYN", "ETB", "CAN", "EM", "SUB", "ESC", "FS", "GS", "RS", "US"};
+    unsigned char arrives = byte & 0x7F;
+    if (arrives < 32) {
+        snprintf(text, size, "%s", controls[arrives]);
+    } else if (arrives == 0x7F) {
+        snprintf(text, size, "DEL");
+    } else if (arrives == ' ') {
+        snprintf(text, size, "a space");
+    } else {
+        snprintf(text, size, "'%c'", arrives);
+    }
+}
+
+}  // namespace
+
 void report(const char* what, const char* cause, const char* where, const char* advice)
 {
     fprintf(stderr, "line-transmitter: %s (%s)%s%s%s%s\n", what, cause, where[0] ? "; " : "",
@@ -28,24 +56,6 @@ const char* adviceFor(const ConverterFailure& failure, const char* otherwise)
     return failure.advice[0] != '\0' ? failure.advice : otherwise;
 }
 
-void describeSevenBitArrival(char* text, size_t size, unsigned char byte)
-{
-    // The control characters by the names a user of a serial line knows.
-    static const char* const controls[32] = {
-        "NUL", "SOH", "STX", "ETX", "EOT", "ENQ", "ACK", "BEL", "BS", "a tab", "a line feed",
-        "VT", "FF", "a carriage return", "SO", "SI", "DLE", "XON", "DC2", "XOFF", "DC4", "NAK",
-        "SYN", "ETB", "CAN", "EM", "SUB", "ESC", "FS", "GS", "RS", "US"};
-    unsigned char arrives = byte & 0x7F;
-    if (arrives < 32) {
-        snprintf(text, size, "%s", controls[arrives]);
-    } else if (arrives == 0x7F) {
-        snprintf(text, size, "DEL");
-    } else if (arrives == ' ') {
-        snprintf(text, size, "a space");
-    } else {
-        snprintf(text, size, "'%c'", arrives);
-    }
-}
 
 void reportSevenBitRefusal(unsigned long line, unsigned long column, unsigned char byte,
                            const char* where)

@@ -28,8 +28,6 @@ const char* const kEveryMessage[] = {
 
 const char kCheckTheConverter[] =
     "check that the converter is still plugged in and the cable is sound";
-const char kConvertToSevenBits[] =
-    "convert the text to 7-bit ASCII first, as in iconv -f UTF-8 -t ASCII//TRANSLIT";
 
 // "line-transmitter: WHAT (CAUSE); WHERE; ADVICE", the last two left out
 // where they are "".
@@ -41,10 +39,6 @@ void describeCause(char* text, size_t size, FT_STATUS status, const ConverterFai
 
 // The driver's advice, or `otherwise` where it has none.
 const char* adviceFor(const ConverterFailure& failure, const char* otherwise);
-
-// What a receiver on a 7-bit line gets of a byte above 0x7F: "a line feed",
-// "ESC", "'i'", ...
-void describeSevenBitArrival(char* text, size_t size, unsigned char byte);
 
 // A byte above 0x7F stopped the run before its piece of the line went out.
 void reportSevenBitRefusal(unsigned long line, unsigned long column, unsigned char byte,

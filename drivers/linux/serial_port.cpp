@@ -316,10 +316,8 @@ int callWithin(int (*call)(int), int descriptor, long long withinMilliseconds, b
     struct sigaction previousAction;
     sigaction(SIGALRM, &ring, &previousAction);
     alarmRang = 0;
-    sigset_t none;
     sigset_t callerMask;
-    sigemptyset(&none);
-    sigprocmask(SIG_SETMASK, &none, &callerMask);
+    sigprocmask(SIG_SETMASK, &everySignalLetThrough(), &callerMask);
     long long first = withinMilliseconds > 0 ? withinMilliseconds : 1;
     itimerval alarm = {{0, 10 * 1000}, {static_cast<time_t>(first / 1000),
                                          static_cast<suseconds_t>(first % 1000 * 1000)}};
@@ -335,10 +333,6 @@ int callWithin(int (*call)(int), int descriptor, long long withinMilliseconds, b
     return result;
 }
 
-// Waits for the kernel's queue to empty, then for the chip (tcdrain, which
-// the kernel's FTDI driver extends to the chip's own buffer), all within
-// the wire time of what was queued plus kStallMilliseconds. False, errno
-// set, on a failure, a signal (EINTR), or the deadline (0, ours).
 // Waits for the kernel's queue to empty, then for the chip (tcdrain, which
 // the kernel's FTDI driver extends to the chip's own buffer), all within
 // the wire time of what was queued plus kStallMilliseconds, and no longer
