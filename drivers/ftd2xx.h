@@ -1,19 +1,16 @@
 // Our own declaration of the five D2XX driver calls that line-transmitter
-// makes, of the status and line-setting values they use, and of one call of
-// ours that tells why a call failed. Every driver in this folder implements
-// exactly these; the program never knows which one it is linked with.
+// makes, of the status and line-setting values they use, and of three calls
+// of ours: why a call failed, how much the converter may hold, and that the
+// driver must stop waiting. Every driver in this folder implements exactly
+// these; the program never knows which one it is linked with.
 //
-// Every call blocks until it is done; none is safe to call from a signal
-// handler. A handle is valid from a successful FT_Open to its FT_Close.
-// A wait of the driver's own (for room, for the drain) lets every stop
-// request through, so that it ends the wait early. On POSIX a request is a
-// signal: one that the caller holds blocked gets through too, one that it
-// ignores does not. On Windows the wait is alertable (SleepEx(..., TRUE)): an
-// asynchronous procedure call queued to the waiting thread, as the console
-// handler queues one at a second request, ends it. The simulated converter
-// has no waits of its own: its wire is standard output. The vendor's library
-// waits in its own code too (a write, up to the timeout that its driver
-// sets), which no request ends.
+// Every call blocks until it is done; none but converterStopWaiting is safe
+// to call from a signal handler. A handle is valid from a successful
+// FT_Open to its FT_Close. A driver's own waits (for room, for the drain)
+// end early only when the program tells it to stop waiting; a signal that
+// does not tell it changes nothing. The vendor's library also waits in its
+// own code (a write, up to the timeout that its driver sets), which nothing
+// ends early.
 #ifndef LINE_TRANSMITTER_FTD2XX_H
 #define LINE_TRANSMITTER_FTD2XX_H
 
@@ -43,6 +40,10 @@ enum { FT_BITS_7 = 7, FT_BITS_8 = 8 };
 enum { FT_STOP_BITS_1 = 0, FT_STOP_BITS_2 = 2 };
 enum { FT_PARITY_NONE = 0, FT_PARITY_ODD = 1, FT_PARITY_EVEN = 2 };
 
+// How long a converter may take no byte, while a write waits for room or
+// the close waits for the drain, before it counts as stopped.
+const uint32_t kStallMilliseconds = 10000;
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -64,24 +65,24 @@ FT_STATUS FT_API FT_SetDataCharacteristics(FT_HANDLE handle, uint8_t wordLength,
 // Hands bytes to the converter, in order. It returns once the driver has
 // taken them, not once they have left: the driver and the chip together may
 // still hold many KiB. It may take fewer than asked and answer FT_OK; the
-// caller goes on with the rest. FT_OK with none taken means that the
-// converter took nothing for 10 s, or that a signal was handled meanwhile:
-// in the kernel driver, one pending as its wait for room begins, held or
-// not, ends that wait at once.
-// The 10 s count from the call: one stall costs one deadline. *bytesWritten
-// counts the bytes taken, on failure too.
+// caller goes on with the rest. A converter that has no room is waited for,
+// at most kStallMilliseconds from the call (one stall costs one deadline),
+// except by the simulated converter, whose wire, standard output, waits for
+// its reader as long as that takes. FT_OK with none taken: nothing was
+// taken by then, or the driver has been told to stop waiting.
+// *bytesWritten counts the bytes taken, on failure too.
 FT_STATUS FT_API FT_Write(FT_HANDLE handle, void* buffer, uint32_t bytesToWrite,
                           uint32_t* bytesWritten);
 
 // Waits until every byte taken has left the converter, then releases it.
-// The wait lasts at most the wire time of what is still queued plus 10 s,
-// none after a write that took nothing for 10 s; the kernel driver's also
-// ends once no byte has left for 10 s. It ends early at a stop request, and
-// one pending when the close begins, held or not, ends it at once. FT_OK
-// only when every byte left; after a wait cut short, what the driver and
-// the chip still hold may be dropped, or may still go out, in part, after
-// the close (which each driver says). The handle is invalid afterwards in
-// any case.
+// The wait lasts at most the wire time of what is still queued plus
+// kStallMilliseconds, none after a write that took nothing for that long;
+// the kernel driver's also ends once no byte has left for that long. Told
+// to stop waiting, before or during the close, it gives the wait up. FT_OK
+// only when every byte left; after a wait given up, what the driver and the
+// chip still hold may be dropped, or may still go out, in part, after the
+// close (which each driver says). The handle is invalid afterwards in any
+// case.
 FT_STATUS FT_API FT_Close(FT_HANDLE handle);
 
 #ifdef __cplusplus
@@ -104,5 +105,14 @@ ConverterFailure lastConverterFailure();
 // the wire. A byte handed over at least this many bytes before a failure
 // has surely left; any later one may have been lost.
 uint32_t converterHoldsAtMost(FT_HANDLE handle);
+
+// Ours, not the vendor's: the program has been asked to stop at once. From
+// this call to the end of the next FT_Close, no wait of the driver's own
+// begins, and one under way ends at once when this is called from the
+// handler of a signal that interrupted it (POSIX), or with an asynchronous
+// procedure call queued to the waiting thread after it (Windows): FT_Write
+// answers with what it took, FT_Close gives up the drain. Safe to call from
+// a signal handler and from another thread.
+void converterStopWaiting();
 
 #endif

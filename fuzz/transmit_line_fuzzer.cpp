@@ -65,6 +65,8 @@ struct Recorder {
     bool failed;            // a write failed or stalled
     bool signalled;         // the signal fault has struck
     size_t wireAtSignal;    // how much had gone out then
+    bool toldToStopWaiting; // converterStopWaiting was called
+    bool toldBeforeClose;   // ... before FT_Close began
     int handleTarget;
 };
 
@@ -130,17 +132,6 @@ ssize_t readUntilFailure(void*, char* buffer, size_t size)
     return static_cast<ssize_t>(count);
 }
 
-// As a driver's wait does: the held signal comes in.
-void raiseAndLetIn(int signalNumber)
-{
-    sigset_t one;
-    sigemptyset(&one);
-    sigaddset(&one, signalNumber);
-    raise(signalNumber);
-    sigprocmask(SIG_UNBLOCK, &one, nullptr);
-    sigprocmask(SIG_BLOCK, &one, nullptr);
-}
-
 size_t lineFeeds(const std::string& bytes)
 {
     size_t count = 0;
@@ -160,6 +151,11 @@ ConverterFailure lastConverterFailure()
 uint32_t converterHoldsAtMost(FT_HANDLE)
 {
     return recorder.holdsAtMost;
+}
+
+void converterStopWaiting()
+{
+    recorder.toldToStopWaiting = true;
 }
 
 namespace {
@@ -281,9 +277,9 @@ FT_STATUS FT_API FT_Write(FT_HANDLE h, void* buffer, uint32_t bytesToWrite,
         // SIGHUP: libFuzzer keeps SIGINT and SIGTERM for itself.
         recorder.signalled = true;
         recorder.wireAtSignal = recorder.wire.size() + bytesToWrite;
-        raiseAndLetIn(SIGHUP);
+        raise(SIGHUP);
         if (recorder.fault == kTwoSignals) {
-            raiseAndLetIn(SIGHUP);
+            raise(SIGHUP);
         }
     }
     // Short writes start at the faulty write and go on from there.
@@ -301,6 +297,7 @@ FT_STATUS FT_API FT_Close(FT_HANDLE h)
 {
     check(h == handle() && recorder.calls.find('C') == std::string::npos, "one close");
     recorder.calls += 'C';
+    recorder.toldBeforeClose = recorder.toldToStopWaiting;
     // A converter whose write failed is gone: its drain fails too.
     return recorder.fault == kFailingClose || recorder.failed ? FT_IO_ERROR : FT_OK;
 }
@@ -362,6 +359,10 @@ int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     }
     check(recorder.calls.back() == 'C', "the converter is closed at the end");
+    check(recorder.toldToStopWaiting == (recorder.signalled && recorder.fault == kTwoSignals),
+          "the driver is told to stop waiting at a second request, and only then");
+    check(recorder.toldBeforeClose == recorder.toldToStopWaiting,
+          "a second request reaches the driver before its close drains");
     check(message.empty() || message.find('\n') == message.size() - 1, "one message, one line");
     if (recorder.fault == kReadError && message.find("reading standard input failed") !=
                                             std::string::npos) {

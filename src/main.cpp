@@ -30,19 +30,11 @@ int closeAndReport(FT_HANDLE ftHandle, const TransmitProgress& progress)
         snprintf(writeCause, sizeof writeCause, "the converter stopped taking bytes");
     }
 
-    bool stopped = stopRequests() > 0;
-    if (!stopped) {
-        ignoreStopRequests();  // the last lines drain to their end
-    } else if (stopRequests() >= 2) {
-        keepStopRequestPendingForClose();  // and after a second request, not at all
-    }
+    bool stopped = stopRequestEndedTheLines();
     FT_STATUS closeStatus = FT_Close(ftHandle);
     char closeCause[300];
     ConverterFailure closeFailure = lastConverterFailure();
     describeCause(closeCause, sizeof closeCause, closeStatus, closeFailure);
-    if (!stopped) {
-        heedStopRequests();
-    }
 
     // After a failed write the converter never had the rest; a close that
     // says it drained cannot vouch for more than it took.

@@ -73,8 +73,8 @@ void reportInterruption(const char* closeCause, const char* where)
 {
     bool twice = stopRequests() >= 2;
     char signals[40];
-    snprintf(signals, sizeof signals, "%s%s%s", stopSignalName(firstStopSignal()),
-             twice ? ", then " : "", twice ? stopSignalName(lastStopSignal()) : "");
+    snprintf(signals, sizeof signals, "%s%s%s", stopRequestName(1), twice ? ", then " : "",
+             twice ? stopRequestName(2) : "");
     char what[60];
     snprintf(what, sizeof what, kInterrupted, signals);
     char cause[400];

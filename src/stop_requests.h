@@ -3,9 +3,12 @@
 // console's control events (Ctrl-C, Ctrl-Break, the console's close) in
 // stop_requests_windows.cpp. The run and the sender see only this.
 //
-// A stop request ends the run in order: no new line is begun, the line
-// going out is finished, the converter is drained and closed. A second one
-// stops at once, within a line, and cuts the drain short.
+// Each request is counted the moment it comes, whatever the program is
+// doing. After the first, no further line is begun and the line going out
+// is finished, then the converter is drained and closed. At the second, the
+// driver is told to stop waiting (converterStopWaiting): the line and the
+// drain are cut short at once. Once the lines have ended without a request,
+// none is heeded: the last lines drain to their end.
 #ifndef LINE_TRANSMITTER_STOP_REQUESTS_H
 #define LINE_TRANSMITTER_STOP_REQUESTS_H
 
@@ -16,23 +19,21 @@ bool prepareStandardStreams();
 
 // From here on, stop requests are counted. A request that was ignored when
 // the program started (nohup) stays ignored; a broken standard error does
-// not kill the program. On POSIX the stop signals are then held outside
-// the waits for input and for the converter, so that none can land
-// between a look at the count and the wait that follows it.
+// not kill the program. Standard input that can make a read wait (a pipe, a
+// terminal, a socket) is read through a wait that a request ends: a request
+// that comes before it, or during it, is never left unseen until more input
+// comes.
 void watchStopRequests();
 
-// Stop requests received so far: 0, 1, or 2 (at most).
+// Stop requests counted so far: 0, 1, or 2 (at most).
 int stopRequests();
 
-// The first request's signal number (128 + it is the exit status), and
-// its name for the message: "SIGINT", ...
+// The first request's signal number: 128 + it is the exit status.
 int firstStopSignal();
-int lastStopSignal();
-const char* stopSignalName(int signalNumber);
 
-// Waits until standard input has something to read, or a stop request
-// comes; for an input that another program left non-blocking.
-void waitForInput();
+// The name of the first (which 1) or second (2) request, for the message:
+// "SIGINT", "Ctrl-Break", ...
+const char* stopRequestName(int which);
 
 // At the end of standard input: true when it really ended, false when the
 // end came from a stop request (a Windows console read ends at Ctrl-C).
@@ -42,14 +43,9 @@ bool inputReallyEnded();
 // both a terminal: lines are read from it, and how to end them.
 void printTerminalHint();
 
-// For the last drain of a run that no request has stopped: requests that
-// come meanwhile change nothing, and do not cut it short.
-void ignoreStopRequests();
-void heedStopRequests();
-
-// After the second request, before the close: the request is made pending
-// again, so that the close's wait for the converter ends at once, as any
-// wait that a request meets does.
-void keepStopRequestPendingForClose();
+// Once the lines have ended: true when a stop request ended them. When none
+// did, none is heeded from here on, so that the last lines drain to their
+// end whatever comes meanwhile.
+bool stopRequestEndedTheLines();
 
 #endif

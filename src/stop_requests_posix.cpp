@@ -1,10 +1,13 @@
 // Stop requests on POSIX: SIGINT, SIGTERM and SIGHUP.
 //
-// The three are held (blocked) for the whole run and let through only
-// inside a wait: the wait for input here, the driver's waits for room and
-// for the drain (ppoll with an open mask). So a signal that comes between a
-// look at the count and the wait after it is delivered the moment the wait
-// begins, and ends it; none is missed, and no system call is added per line.
+// A handler counts each one the moment it comes. It is installed without
+// SA_RESTART, so that a call it interrupts returns (a write to a full pipe,
+// the wait for input) and the sender looks at the count. The only wait of
+// the program's own is the one for input: there the signals are held from
+// the look at the count to the wait, whose mask lets them in at once
+// (ppoll), so that one that comes between the two ends the wait rather than
+// waiting with it. The driver's waits are closed the same way, against the
+// flag that the handler sets at the second request.
 #include "stop_requests.h"
 
 #include <errno.h>
@@ -16,55 +19,63 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "ftd2xx.h"
+
 namespace {
 
 const int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 volatile sig_atomic_t requests = 0;
 volatile sig_atomic_t firstSignal = 0;
-volatile sig_atomic_t lastSignal = 0;
+volatile sig_atomic_t secondSignal = 0;
+volatile sig_atomic_t heeded = 1;  // 0 while the last lines drain
 
-sigset_t heldSignals;    // the stop signals
-sigset_t maskInWaits;    // the mask the program started with: what waits let through
-bool watched[3];         // whether each stop signal has our handler
+sigset_t stopSignals;
+int requestsSeenByRead = 0;  // the count when the read last looked
 
 void onStopSignal(int signalNumber)
 {
-    if (firstSignal == 0) {
+    if (heeded == 0 || requests >= 2) {
+        return;
+    }
+    if (requests == 0) {
         firstSignal = signalNumber;
+    } else {
+        secondSignal = signalNumber;
+        converterStopWaiting();
     }
-    lastSignal = signalNumber;
-    if (requests < 2) {
-        ++requests;
-    }
+    requests = requests + 1;
 }
 
-// Waits for standard input with the stop signals let through; false when
-// one came (errno EINTR).
-bool waitForReadableInput()
-{
-    pollfd input = {STDIN_FILENO, POLLIN, 0};
-    return ppoll(&input, 1, nullptr, &maskInWaits) >= 0;
-}
-
-// Standard input read through a wait that lets the stop signals in: the
-// read itself then never blocks with them held.
+// Standard input read once it has something, through a wait that a stop
+// request ends: -1 and EINTR for a request the reader has not seen yet, so
+// that the sender looks at the count before the program waits any longer.
 ssize_t readWhenReady(void*, char* buffer, size_t size)
 {
-    if (!waitForReadableInput()) {
-        return -1;  // a stop request: the sender looks at it
+    for (;;) {
+        sigset_t callersMask;
+        pthread_sigmask(SIG_BLOCK, &stopSignals, &callersMask);
+        bool unseen = requests != requestsSeenByRead;
+        int ready = -1;
+        int reason = EINTR;
+        if (!unseen) {
+            pollfd input = {STDIN_FILENO, POLLIN, 0};
+            ready = ppoll(&input, 1, nullptr, &callersMask);
+            reason = errno;
+        }
+        requestsSeenByRead = requests;
+        pthread_sigmask(SIG_SETMASK, &callersMask, nullptr);
+        if (ready < 0) {
+            errno = reason;
+            return -1;
+        }
+        ssize_t got = read(STDIN_FILENO, buffer, size);
+        // Another reader of a non-blocking input may have taken what the
+        // wait saw: wait again.
+        if (got >= 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) {
+            return got;
+        }
     }
-    return read(STDIN_FILENO, buffer, size);
-}
-
-void countStopSignal(int index)
-{
-    struct sigaction counting;
-    memset(&counting, 0, sizeof counting);
-    counting.sa_handler = onStopSignal;
-    counting.sa_mask = heldSignals;  // one count at a time
-    counting.sa_flags = 0;           // no SA_RESTART: a wait must end at once
-    sigaction(kStopSignals[index], &counting, nullptr);
 }
 
 int closeNothing(void*)
@@ -108,26 +119,26 @@ void watchStopRequests()
 {
     requests = 0;
     firstSignal = 0;
-    lastSignal = 0;
-    sigemptyset(&heldSignals);
+    secondSignal = 0;
+    heeded = 1;
+    requestsSeenByRead = 0;
+    sigemptyset(&stopSignals);
     for (int signalNumber : kStopSignals) {
-        sigaddset(&heldSignals, signalNumber);
+        sigaddset(&stopSignals, signalNumber);
     }
-    sigprocmask(SIG_BLOCK, &heldSignals, &maskInWaits);
+    struct sigaction counting;
+    memset(&counting, 0, sizeof counting);
+    counting.sa_handler = onStopSignal;
+    counting.sa_mask = stopSignals;  // one count at a time; the next waits its turn
+    counting.sa_flags = 0;           // no SA_RESTART: what it interrupts returns
     for (int signalNumber : kStopSignals) {
-        sigdelset(&maskInWaits, signalNumber);
-    }
-    for (int i = 0; i < 3; ++i) {
         struct sigaction previous;
-        watched[i] = sigaction(kStopSignals[i], nullptr, &previous) == 0 &&
-                     previous.sa_handler != SIG_IGN;
-        if (watched[i]) {
-            // Through SIG_IGN: a request left pending by an earlier run in
-            // this process is dropped.
-            signal(kStopSignals[i], SIG_IGN);
-            countStopSignal(i);
+        if (sigaction(signalNumber, nullptr, &previous) == 0 && previous.sa_handler != SIG_IGN) {
+            sigaction(signalNumber, &counting, nullptr);
         }
     }
+    // Held by whoever started the program, they would never be heard.
+    pthread_sigmask(SIG_UNBLOCK, &stopSignals, nullptr);
     // A standard error that nobody reads must not end the run before the
     // converter is closed.
     signal(SIGPIPE, SIG_IGN);
@@ -144,24 +155,14 @@ int firstStopSignal()
     return firstSignal;
 }
 
-int lastStopSignal()
+const char* stopRequestName(int which)
 {
-    return lastSignal;
-}
-
-const char* stopSignalName(int signalNumber)
-{
-    switch (signalNumber) {
+    switch (which == 1 ? firstSignal : secondSignal) {
     case SIGINT: return "SIGINT";
     case SIGTERM: return "SIGTERM";
     case SIGHUP: return "SIGHUP";
     default: return "a signal";
     }
-}
-
-void waitForInput()
-{
-    waitForReadableInput();
 }
 
 bool inputReallyEnded()
@@ -178,27 +179,13 @@ void printTerminalHint()
     }
 }
 
-void ignoreStopRequests()
+bool stopRequestEndedTheLines()
 {
-    for (int i = 0; i < 3; ++i) {
-        if (watched[i]) {
-            signal(kStopSignals[i], SIG_IGN);
-        }
-    }
-}
-
-void heedStopRequests()
-{
-    for (int i = 0; i < 3; ++i) {
-        if (watched[i]) {
-            countStopSignal(i);
-        }
-    }
-}
-
-void keepStopRequestPendingForClose()
-{
-    if (lastSignal != 0) {
-        raise(lastSignal);  // held: it waits for the close's first wait
-    }
+    // Held, so that no request lands between the look and the decision.
+    sigset_t callersMask;
+    pthread_sigmask(SIG_BLOCK, &stopSignals, &callersMask);
+    bool stopped = requests > 0;
+    heeded = stopped ? 1 : 0;
+    pthread_sigmask(SIG_SETMASK, &callersMask, nullptr);
+    return stopped;
 }

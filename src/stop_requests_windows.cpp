@@ -2,7 +2,9 @@
 // delivers on a thread of its own. Ctrl-C and Ctrl-Break count as SIGINT
 // does on Linux (exit 130); the console's close counts as SIGHUP, the
 // hang-up of a terminal (exit 129). The count is atomic: the handler's
-// thread writes it, the sender's reads it.
+// thread writes it, the sender's reads it. At the second request the driver
+// is told to stop waiting, then an asynchronous procedure call queued to
+// the sender's thread ends an alertable wait under way.
 #include "stop_requests.h"
 
 #include <io.h>
@@ -10,6 +12,8 @@
 #include <windows.h>
 
 #include <atomic>
+
+#include "ftd2xx.h"
 
 namespace {
 
@@ -25,12 +29,13 @@ const DWORD kCtrlCSettlesMilliseconds = 50;
 // that the close still ends in order.
 const DWORD kCloseGraceMilliseconds = 3500;
 
+// The count, or kShutOut once the lines have ended without a request.
+const int kShutOut = -1;
 std::atomic<int> requests{0};
 std::atomic<int> firstNumber{0};
-std::atomic<int> lastNumber{0};
+std::atomic<int> secondNumber{0};
 std::atomic<DWORD> firstEvent{0};
-std::atomic<DWORD> lastEvent{0};
-std::atomic<bool> ignoring{false};
+std::atomic<DWORD> secondEvent{0};
 
 HANDLE mainThread = nullptr;       // the sender's, whose driver waits are alertable
 HANDLE requestArrived = nullptr;   // set at every counted request
@@ -50,16 +55,20 @@ void wakeMainThread()
 void countRequest(int number, DWORD event)
 {
     int before = requests.load();
-    while (before < 2 && !requests.compare_exchange_weak(before, before + 1)) {
+    while (before != kShutOut && before < 2 &&
+           !requests.compare_exchange_weak(before, before + 1)) {
+    }
+    if (before == kShutOut) {
+        return;  // the last lines drain to their end
     }
     if (before == 0) {
         firstNumber.store(number);
         firstEvent.store(event);
-    }
-    lastNumber.store(number);
-    lastEvent.store(event);
-    if (before >= 1) {
-        wakeMainThread();  // a second request cuts the driver's wait short
+    } else if (before == 1) {
+        secondNumber.store(number);
+        secondEvent.store(event);
+        converterStopWaiting();
+        wakeMainThread();  // after telling: the wait it ends sees it was told
     }
     SetEvent(requestArrived);
 }
@@ -69,20 +78,14 @@ BOOL WINAPI onConsoleControl(DWORD event)
     switch (event) {
     case CTRL_C_EVENT:
     case CTRL_BREAK_EVENT:
-        if (!ignoring.load()) {
-            countRequest(kInterruptNumber, event);
-        }
+        countRequest(kInterruptNumber, event);
         return TRUE;  // handled: the system's default would end the process mid-line
     case CTRL_CLOSE_EVENT:
         // The process ends when this returns, so it does not return: the
         // main thread's exit ends this thread with the process.
-        if (!ignoring.load()) {
-            countRequest(kHangUpNumber, event);
-        }
+        countRequest(kHangUpNumber, event);
         Sleep(kCloseGraceMilliseconds);
-        if (!ignoring.load()) {
-            countRequest(kHangUpNumber, event);
-        }
+        countRequest(kHangUpNumber, event);
         Sleep(INFINITE);
         return TRUE;
     default:
@@ -109,8 +112,7 @@ void watchStopRequests()
 {
     requests.store(0);
     firstNumber.store(0);
-    lastNumber.store(0);
-    ignoring.store(false);
+    secondNumber.store(0);
     if (requestArrived == nullptr) {
         requestArrived = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     }
@@ -126,7 +128,8 @@ void watchStopRequests()
 
 int stopRequests()
 {
-    return requests.load();
+    int count = requests.load();
+    return count == kShutOut ? 0 : count;
 }
 
 int firstStopSignal()
@@ -134,39 +137,28 @@ int firstStopSignal()
     return firstNumber.load();
 }
 
-int lastStopSignal()
+const char* stopRequestName(int which)
 {
-    return lastNumber.load();
-}
-
-const char* stopSignalName(int signalNumber)
-{
-    if (signalNumber == kHangUpNumber) {
+    int number = which == 1 ? firstNumber.load() : secondNumber.load();
+    DWORD event = which == 1 ? firstEvent.load() : secondEvent.load();
+    if (number == kHangUpNumber) {
         return "the console's close";
     }
-    if (signalNumber == kInterruptNumber) {
-        DWORD event = signalNumber == firstNumber.load() ? firstEvent.load() : lastEvent.load();
+    if (number == kInterruptNumber) {
         return event == CTRL_BREAK_EVENT ? "Ctrl-Break" : "Ctrl-C";
     }
     return "a stop request";
 }
 
-void waitForInput()
-{
-    // Windows has no non-blocking standard input to wait on; a short
-    // alertable pause keeps a caller's retry from spinning.
-    SleepEx(10, TRUE);
-}
-
 bool inputReallyEnded()
 {
-    if (requests.load() > 0) {
+    if (stopRequests() > 0) {
         return false;
     }
     if (isConsole(STD_INPUT_HANDLE) && requestArrived != nullptr) {
         WaitForSingleObject(requestArrived, kCtrlCSettlesMilliseconds);
     }
-    return requests.load() == 0;
+    return stopRequests() == 0;
 }
 
 void printTerminalHint()
@@ -178,18 +170,8 @@ void printTerminalHint()
     }
 }
 
-void ignoreStopRequests()
+bool stopRequestEndedTheLines()
 {
-    ignoring.store(true);
-}
-
-void heedStopRequests()
-{
-    ignoring.store(false);
-}
-
-void keepStopRequestPendingForClose()
-{
-    // Delivered at the close's first alertable wait, which then ends at once.
-    wakeMainThread();
+    int none = 0;
+    return !requests.compare_exchange_strong(none, kShutOut);
 }

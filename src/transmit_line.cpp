@@ -43,23 +43,18 @@ int32_t storedByRead(const char* from, int32_t room, bool succeeded, bool* lineE
 }
 
 // After a read that ended short of a line feed, neither at a full buffer
-// nor at the real end of input: true when it is to be tried again (a stop
-// request or a non-blocking input cut it short, and reading goes on), false
-// when the line is given up: at a read error (its reason then in
-// progress->readError), or when a stop request ends the reading: the first
-// does so before any of the line has gone out, the second always.
+// nor at the real end of input: true when it is to be tried again (a signal
+// cut it short, and reading goes on), false when the line is given up: at a
+// read error (its reason then in progress->readError), or when a stop
+// request ends the reading: the first does so before any of the line has
+// gone out, the second always.
 bool readAgainAfterShortRead(bool finishingLine, TransmitProgress* progress)
 {
-    int reason = errno;
-    bool wouldBlock = ferror(stdin) && (reason == EAGAIN || reason == EWOULDBLOCK);
-    if (ferror(stdin) && reason != EINTR && !wouldBlock) {
-        progress->readError = reason;
+    if (ferror(stdin) && errno != EINTR) {
+        progress->readError = errno;
         return false;
     }
     clearerr(stdin);
-    if (wouldBlock) {
-        waitForInput();
-    }
     return stopRequests() == 0 || (stopRequests() == 1 && finishingLine);
 }
 
@@ -133,14 +128,14 @@ int32_t scanPiece(const char* txBuffer, bool* stop)
 }
 
 // Hands count bytes to the converter, continuing short writes with the rest.
-// False when a write fails, when one takes nothing with no stop request to
-// explain it (the driver waited out its deadline), or at a second request.
+// False when a write fails, when one takes nothing (the driver waited out
+// its deadline, or a second stop request told it to stop waiting), or at a
+// second request.
 bool writeWhole(FT_HANDLE ftHandle, char* txBuffer, uint32_t count, TransmitProgress* progress)
 {
     uint32_t sent = 0;
     while (sent < count) {
-        int requestsBefore = stopRequests();
-        if (requestsBefore >= 2) {
+        if (stopRequests() >= 2) {
             return false;
         }
         uint32_t bajty = 0;
@@ -152,8 +147,8 @@ bool writeWhole(FT_HANDLE ftHandle, char* txBuffer, uint32_t count, TransmitProg
             progress->writeStatus = status;
             return false;
         }
-        if (taken == 0 && stopRequests() == requestsBefore) {
-            progress->stalled = true;
+        if (taken == 0) {
+            progress->stalled = stopRequests() < 2;
             return false;
         }
     }

@@ -27,6 +27,7 @@
 
 #include "program_runner.h"
 #include "row_name.h"
+#include "stop_request_sweep.h"
 
 namespace {
 
@@ -356,6 +357,7 @@ TEST_F(PosixOnly, ASignalEndsTheRunInOrderWithTheCount)
         std::vector<int> ignored;   // ignored when the program starts, as nohup leaves SIGHUP
         bool inputIsTerminal;       // standard input a terminal, standard error not
         std::string input, trace, message;
+        std::string wire = "AB\n";
     } cases[] = {
         {{SIGINT}, {}, false, "AB\n", std::string(kFullTrace) + "FT_Write 3\nFT_Close\n",
          "interrupted by SIGINT (the converter was drained and closed); 1 line sent: send again "
@@ -368,10 +370,14 @@ TEST_F(PosixOnly, ASignalEndsTheRunInOrderWithTheCount)
          "from line 2"},
         {{SIGINT}, {}, false, "", std::string(kFullTrace) + "FT_Close\n",
          "interrupted by SIGINT (the converter was drained and closed); nothing was sent: the "
-         "same input can be sent again"},
+         "same input can be sent again", ""},
         {{SIGHUP, SIGTERM}, {SIGHUP}, false, "AB\n",
          std::string(kFullTrace) + "FT_Write 3\nFT_Close\n",
          "interrupted by SIGTERM (the converter was drained and closed); 1 line sent: send again "
+         "from line 2"},
+        // The part of a line read so far is no line: it does not go out.
+        {{SIGINT}, {}, false, "AB\nCD", std::string(kFullTrace) + "FT_Write 3\nFT_Close\n",
+         "interrupted by SIGINT (the converter was drained and closed); 1 line sent: send again "
          "from line 2"},
         // The hint on how to end typed input goes only to a terminal.
         {{SIGTERM}, {}, true, "AB\n", std::string(kFullTrace) + "FT_Write 3\nFT_Close\n",
@@ -404,9 +410,36 @@ TEST_F(PosixOnly, ASignalEndsTheRunInOrderWithTheCount)
             close(keyboard);
         }
         EXPECT_EQ(result.exitStatus, 128 + c.signals.back()) << c.message;
-        EXPECT_EQ(result.output, c.input) << c.message;
+        EXPECT_EQ(result.output, c.wire) << c.message;
         EXPECT_EQ(result.errors, "line-transmitter: " + c.message + "\n");
         EXPECT_EQ(trace(), c.trace) << c.message << ": the converter is closed";
+    }
+}
+
+TEST_F(PosixOnly, AStopRequestAtAnyWriteEndsTheRunThere)
+{
+    if (!straceIsInstalled()) {
+        SKIP_WHERE_IT_CANNOT_RUN("strace is not installed (Debian: strace)");
+    }
+    for (bool throughPipe : {false, true}) {
+        for (const StopRequestRow& row : stopRequestSweep()) {
+            std::string where = row.inject + (throughPipe ? ", from a pipe" : ", from a file");
+            ProgramInput input;
+            input.bytes = row.input;
+            input.inputThroughPipe = throughPipe;  // closed once it holds them all
+            // A sanitizer build's leak check cannot work under strace.
+            input.environment = {"LINE_TRANSMITTER_SIM_FAIL=", "ASAN_OPTIONS=detect_leaks=0"};
+            std::vector<std::string> command = underStrace(row);
+            command.insert(command.end(), programCommand.begin(), programCommand.end());
+            ProgramRun result = runProgram(command, input);
+            EXPECT_EQ(result.exitStatus, row.exitStatus) << where << ": " << result.errors;
+            EXPECT_TRUE(result.output == row.wire)
+                << where << ": " << result.output.size() << " bytes out, not " << row.wire.size();
+            EXPECT_EQ(result.errors.rfind(row.messageStart, 0), 0u) << where << ": " << result.errors;
+            EXPECT_NE(result.errors.find(row.resendWords), std::string::npos)
+                << where << ": " << result.errors;
+            EXPECT_EQ(std::count(result.errors.begin(), result.errors.end(), '\n'), 1) << where;
+        }
     }
 }
 
@@ -469,19 +502,23 @@ TEST_F(VendorLibraryOnly, TheVendorLibraryDriverKeepsTheHeadersPromises)
         const char* what;
         std::string input, fail;
         std::vector<int> signals;  // POSIX only: skipped under Windows
+        bool inputEndsFirst;       // the signals come once the input has ended
         int exitStatus;
         double atLeastSeconds, atMostSeconds;
         std::string errorsStart;   // of its one message; "" for none
         bool purged;               // what the converter held was discarded
     } cases[] = {
-        {"the close waits for the queue", std::string(1999, 'd') + "\n", "", {}, 0, 0.9, 6, "",
-         false},
-        {"a stalled converter", "one\ntwo\n", "FT_Write:2:stall", {}, 2, 9, 15,
+        {"the close waits for the queue", std::string(1999, 'd') + "\n", "", {}, false, 0, 0.9, 6,
+         "", false},
+        // Not only SIGINT: no request is heeded once the lines have ended.
+        {"two requests while the last lines drain change nothing", std::string(3999, 'd') + "\n",
+         "", {SIGTERM, SIGHUP}, true, 0, 1.9, 8, "", false},
+        {"a stalled converter", "one\ntwo\n", "FT_Write:2:stall", {}, false, 2, 9, 15,
          "line-transmitter: sending to converter 0 failed (the converter stopped taking bytes); "
          "1 line handed over, 0 surely sent: send again from line 1 (line 1 may arrive twice); ",
          true},
         {"a second signal cuts the drain short", std::string(19999, 's') + "\n", "",
-         {SIGINT, SIGINT}, 128 + SIGINT, 0, 6,
+         {SIGINT, SIGINT}, false, 128 + SIGINT, 0, 6,
          "line-transmitter: interrupted by SIGINT, then SIGINT (stopped at once: the drain was "
          "cut short and the rest discarded: the last line may be cut); 1 line handed over, 0 "
          "surely sent",
@@ -497,7 +534,7 @@ TEST_F(VendorLibraryOnly, TheVendorLibraryDriverKeepsTheHeadersPromises)
         input.environment = {"LINE_TRANSMITTER_SIM_TRACE=" + tracePathForProgram(),
                              "LINE_TRANSMITTER_SIM_FAIL=" + c.fail};
         input.inputThroughPipe = !c.signals.empty();
-        input.pipeHeldOpen = !c.signals.empty();
+        input.pipeHeldOpen = !c.signals.empty() && !c.inputEndsFirst;
         input.signals = c.signals;
         input.killAfterSeconds = 20;  // a write without a deadline never returns
         ProgramRun result = withUnixLineEnds(runProgram(programCommand, input));

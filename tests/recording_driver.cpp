@@ -15,13 +15,8 @@ FT_HANDLE recordingHandle() { return &handleTarget; }
 
 void deliverStopRequests(int count)
 {
-    sigset_t hangUp;
-    sigemptyset(&hangUp);
-    sigaddset(&hangUp, SIGHUP);
     for (int i = 0; i < count; ++i) {
-        raise(SIGHUP);  // held: pending until let through
-        sigprocmask(SIG_UNBLOCK, &hangUp, nullptr);
-        sigprocmask(SIG_BLOCK, &hangUp, nullptr);
+        raise(SIGHUP);
     }
 }
 
@@ -80,4 +75,9 @@ ConverterFailure lastConverterFailure()
 uint32_t converterHoldsAtMost(FT_HANDLE)
 {
     return driver.holdsAtMost;
+}
+
+void converterStopWaiting()
+{
+    driver.toldToStopWaiting = true;
 }

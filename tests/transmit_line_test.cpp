@@ -321,15 +321,21 @@ const Case kCases[] = {
         .writeFailing(2, FT_IO_ERROR)
         .takingBeforeItFails(120)
         .handingOver(3 + 120),
-    row("a stop request during a long line's write: the line is finished, no stall",
-        k2500 + "\nnever\n",
-        {k2500.substr(0, 999), k2500.substr(999, 999), k2500.substr(999, 999),
-         k2500.substr(1998) + "\n"},
-        1)
-        .writeTakingNothing(2)
+    row("a stop request during a long line's write: the line is finished", k2500 + "\nnever\n",
+        split(k2500 + "\n", {999, 999}), 1)
         .signalledAtWrite(2, 1),
+    row("a write that takes nothing is a stall, a first stop request or not",
+        k2500 + "\nnever\n", {k2500.substr(0, 999), k2500.substr(999, 999)}, 0)
+        .writeTakingNothing(2)
+        .signalledAtWrite(2, 1)
+        .endingStalled()
+        .handingOver(999),
     row("a second stop request stops within the line", k2500 + "\nnever\n",
         {k2500.substr(0, 999)}, 0)
+        .signalledAtWrite(1, 2),
+    row("a second stop request during a short write: not the rest of it", k2500 + "\nnever\n",
+        {k2500.substr(0, 999)}, 0)
+        .takingAtMost(500)
         .signalledAtWrite(1, 2),
     row("after a second stop request nothing more of the line is read",
         with(k2500, 1200, '\xFF') + "\n", {k2500.substr(0, 999)}, 0)
@@ -389,6 +395,8 @@ TEST_P(LineSender, SendsAsTheRowSays)
     if (c.inputRead != std::string::npos) {
         EXPECT_EQ(input.taken, c.inputRead) << "no further line is read";
     }
+    EXPECT_EQ(driver.toldToStopWaiting, stopRequests() >= 2)
+        << "the driver is told to stop waiting at the second request, not before";
 }
 
 std::string nameOfRow(const ::testing::TestParamInfo<Case>& info)

@@ -9,6 +9,7 @@
 
 #include "converter_discovery.h"
 #include "serial_port.h"
+#include "stop_waiting.h"
 
 namespace {
 
@@ -199,7 +200,11 @@ FT_STATUS FT_API FT_Close(FT_HANDLE handle)
     int descriptor = converter.descriptor;
     converter.descriptor = -1;
     FT_STATUS status = drainAndClose(descriptor, converter.stalled ? 0 : charactersPerSecond());
-    return status == FT_OK ? status : failureRecorded(status, converter.path, errno, "");
+    if (status != FT_OK) {
+        failureRecorded(status, converter.path, errno, "");
+    }
+    forgetStopWaiting();
+    return status;
 }
 
 }  // extern "C"

@@ -13,6 +13,8 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "stop_waiting.h"
+
 namespace {
 
 FT_STATUS statusForOpenError(int error)
@@ -182,50 +184,25 @@ long long millisecondsNow()
     return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
-// The caller holds its stop signals blocked outside the driver's waits, so
-// each wait lets them all through (an empty mask) for its duration alone:
-// one that came before the wait, or comes during it, ends it at once.
-const sigset_t& everySignalLetThrough()
-{
-    static const sigset_t none = [] {
-        sigset_t empty;
-        sigemptyset(&empty);
-        return empty;
-    }();
-    return none;
-}
+enum Waited { kUntilReady, kUntilDeadline, kUntilTold, kUntilFailure };
 
-// Sleeps until the deadline or kRecheckMilliseconds, whichever is sooner,
-// or until descriptor (when not -1) is ready for writing. 1 ready, 0 the
-// deadline has passed, -1 a signal (errno EINTR) or a failure (errno set).
-int pauseUntil(long long deadline, int descriptor)
-{
-    long long left = deadline - millisecondsNow();
-    if (left <= 0) {
-        return 0;
-    }
-    long long slice = left < kRecheckMilliseconds ? left : kRecheckMilliseconds;
-    timespec pause = {static_cast<time_t>(slice / 1000), static_cast<long>(slice % 1000) * 1000000};
-    pollfd port = {descriptor, POLLOUT, 0};
-    int ready = ppoll(descriptor >= 0 ? &port : nullptr, descriptor >= 0 ? 1 : 0, &pause,
-                      &everySignalLetThrough());
-    if (ready < 0) {
-        return -1;
-    }
-    if (ready > 0) {
-        return 1;
-    }
-    return millisecondsNow() >= deadline ? 0 : 2;  // 2: look again
-}
-
-// Waits for room on the port until the deadline. 1 room, 0 none by then,
-// -1 a signal or a failure.
-int waitForRoom(int descriptor, long long deadline)
+// Waits until the deadline, until descriptor is ready for writing, or until
+// the driver is told to stop waiting, looking at the port again every
+// kRecheckMilliseconds: a pseudo-terminal frees room without waking its
+// writer.
+Waited waitForRoom(int descriptor, long long deadline)
 {
     for (;;) {
-        int outcome = pauseUntil(deadline, descriptor);
-        if (outcome != 2) {
-            return outcome;
+        long long left = deadline - millisecondsNow();
+        if (left <= 0) {
+            return kUntilDeadline;
+        }
+        int slice = static_cast<int>(left < kRecheckMilliseconds ? left : kRecheckMilliseconds);
+        switch (waitUnlessTold(descriptor, POLLOUT, slice)) {
+        case kReady: return kUntilReady;
+        case kTold: return kUntilTold;
+        case kWaitFailed: return kUntilFailure;
+        case kLookAgain: break;
         }
     }
 }
@@ -240,24 +217,29 @@ FT_STATUS writeSome(int descriptor, const void* bytes, uint32_t count, uint32_t*
     // From the call, which follows the last write that took bytes: one
     // stall costs one deadline, whatever woke the wait meanwhile.
     const long long deadline = millisecondsNow() + kStallMilliseconds;
-    while (done < count) {
+    while (done < count && !toldToStopWaiting()) {
         ssize_t accepted = write(descriptor, next + done, count - done);
         if (accepted > 0) {
             done += static_cast<uint32_t>(accepted);
             continue;
         }
-        if (accepted < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && done == 0) {
-            // Full: wait for room. Nothing within the deadline, or a signal,
-            // returns with nothing taken; the caller decides.
-            int ready = waitForRoom(descriptor, deadline);
-            if (ready > 0) {
+        if (accepted < 0 && errno == EINTR) {
+            continue;  // a signal that did not tell us to stop: go on
+        }
+        if (accepted < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            if (done > 0) {
+                break;  // some went: the caller comes back for the rest
+            }
+            Waited waited = waitForRoom(descriptor, deadline);
+            if (waited == kUntilReady) {
                 continue;
             }
-            *stalled = ready == 0;
+            if (waited == kUntilFailure) {
+                *written = done;
+                return FT_IO_ERROR;
+            }
+            *stalled = waited == kUntilDeadline;
             break;
-        }
-        if (accepted < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
-            break;  // some went: the caller comes back for the rest
         }
         *written = done;
         return FT_IO_ERROR;  // EIO or ENODEV: the converter was unplugged
@@ -268,76 +250,54 @@ FT_STATUS writeSome(int descriptor, const void* bytes, uint32_t count, uint32_t*
 
 namespace {
 
-// Whether a signal that the caller holds, and handles, is pending. Linux
-// keeps a held signal pending even when it is ignored; that one must not
-// cut a wait short.
-bool handledSignalPending()
-{
-    sigset_t held;
-    sigset_t pending;
-    sigprocmask(SIG_SETMASK, nullptr, &held);
-    sigpending(&pending);
-    for (int signalNumber = 1; signalNumber < NSIG; ++signalNumber) {
-        struct sigaction disposition;
-        if (sigismember(&held, signalNumber) == 1 && sigismember(&pending, signalNumber) == 1 &&
-            sigaction(signalNumber, nullptr, &disposition) == 0 &&
-            disposition.sa_handler != SIG_IGN) {
-            return true;
-        }
-    }
-    return false;
-}
-
-volatile sig_atomic_t alarmRang = 0;
-
 void onAlarm(int)
 {
-    alarmRang = 1;
+    // Ringing is all it has to do: the call it interrupts returns.
 }
 
 // tcdrain and a tty's last close sleep in the kernel until the port's
 // bytes have left, and only a signal ends that sleep early
 // (tty_wait_until_sent): tcflush cannot empty a usb-serial port first, its
 // driver having no flush operation, and only root may shorten the port's
-// closing_wait (30 s). So such a call runs with every signal let through and
-// SIGALRM ringing from withinMilliseconds on, every 10 ms after (the first
-// ring may come before the call sleeps). The program sets no timer of its
-// own. *rang tells whether the alarm, not another signal, ended it.
-int callWithin(int (*call)(int), int descriptor, long long withinMilliseconds, bool* rang)
-{
-    if (withinMilliseconds > 0 && handledSignalPending()) {
-        errno = EINTR;  // would be taken as the mask opens, unseen by the call
-        return -1;
+// closing_wait (30 s). So such a call runs while SIGALRM rings every 10 ms,
+// which lets the driver look at its deadline and at whether it has been
+// told to stop waiting. The program sets no timer of its own.
+class AlarmRinging {
+public:
+    AlarmRinging()
+    {
+        struct sigaction ring;
+        memset(&ring, 0, sizeof ring);
+        ring.sa_handler = onAlarm;
+        sigemptyset(&ring.sa_mask);
+        sigaction(SIGALRM, &ring, &previousAction_);
+        sigset_t alarm;
+        sigemptyset(&alarm);
+        sigaddset(&alarm, SIGALRM);
+        pthread_sigmask(SIG_UNBLOCK, &alarm, &callersMask_);
+        itimerval every10Milliseconds = {{0, 10 * 1000}, {0, 10 * 1000}};
+        setitimer(ITIMER_REAL, &every10Milliseconds, nullptr);
     }
-    struct sigaction ring;
-    memset(&ring, 0, sizeof ring);
-    ring.sa_handler = onAlarm;
-    sigemptyset(&ring.sa_mask);
-    struct sigaction previousAction;
-    sigaction(SIGALRM, &ring, &previousAction);
-    alarmRang = 0;
-    sigset_t callerMask;
-    sigprocmask(SIG_SETMASK, &everySignalLetThrough(), &callerMask);
-    long long first = withinMilliseconds > 0 ? withinMilliseconds : 1;
-    itimerval alarm = {{0, 10 * 1000}, {static_cast<time_t>(first / 1000),
-                                         static_cast<suseconds_t>(first % 1000 * 1000)}};
-    setitimer(ITIMER_REAL, &alarm, nullptr);
-    int result = call(descriptor);
-    int reason = errno;
-    itimerval off = {{0, 0}, {0, 0}};
-    setitimer(ITIMER_REAL, &off, nullptr);
-    sigprocmask(SIG_SETMASK, &callerMask, nullptr);
-    sigaction(SIGALRM, &previousAction, nullptr);
-    *rang = alarmRang != 0;
-    errno = reason;
-    return result;
-}
+    ~AlarmRinging()
+    {
+        itimerval off = {{0, 0}, {0, 0}};
+        setitimer(ITIMER_REAL, &off, nullptr);
+        pthread_sigmask(SIG_SETMASK, &callersMask_, nullptr);
+        sigaction(SIGALRM, &previousAction_, nullptr);
+    }
+    AlarmRinging(const AlarmRinging&) = delete;
+    AlarmRinging& operator=(const AlarmRinging&) = delete;
+
+private:
+    struct sigaction previousAction_;
+    sigset_t callersMask_;
+};
 
 // Waits for the kernel's queue to empty, then for the chip (tcdrain, which
 // the kernel's FTDI driver extends to the chip's own buffer), all within
 // the wire time of what was queued plus kStallMilliseconds, and no longer
 // than kStallMilliseconds while no byte leaves. False, errno set, on a
-// failure, a signal (EINTR), or the deadline (0, ours).
+// failure, when told to stop waiting (EINTR), or at the deadline (0, ours).
 bool drain(int descriptor, uint32_t charactersPerSecond)
 {
     int queued = 0;
@@ -355,27 +315,42 @@ bool drain(int descriptor, uint32_t charactersPerSecond)
     long long lastMove = now;
     while (queued > 0) {
         long long stallDeadline = lastMove + kStallMilliseconds;
-        int outcome = pauseUntil(deadline < stallDeadline ? deadline : stallDeadline, -1);
-        if (outcome == 0) {
+        long long left = (deadline < stallDeadline ? deadline : stallDeadline) - millisecondsNow();
+        if (left <= 0) {
             errno = 0;  // ours: the converter stopped taking bytes
             return false;
         }
+        WaitOutcome outcome =
+            waitUnlessTold(-1, 0, static_cast<int>(left < kRecheckMilliseconds ? left : kRecheckMilliseconds));
+        if (outcome == kTold) {
+            errno = EINTR;
+            return false;
+        }
         int before = queued;
-        if (outcome < 0 || ioctl(descriptor, TIOCOUTQ, &queued) != 0) {
-            return false;  // EINTR: a signal asks to stop waiting
+        if (outcome == kWaitFailed || ioctl(descriptor, TIOCOUTQ, &queued) != 0) {
+            return false;
         }
         if (queued < before) {
             lastMove = millisecondsNow();
         }
     }
-    bool rang = false;
-    if (callWithin(tcdrain, descriptor, deadline - millisecondsNow(), &rang) == 0) {
-        return true;
+    AlarmRinging ringing;
+    for (;;) {
+        if (toldToStopWaiting()) {
+            errno = EINTR;
+            return false;
+        }
+        if (tcdrain(descriptor) == 0) {
+            return true;
+        }
+        if (errno != EINTR) {
+            return false;
+        }
+        if (millisecondsNow() >= deadline) {
+            errno = 0;  // the chip's own buffer did not empty within the deadline
+            return false;
+        }
     }
-    if (rang) {
-        errno = 0;  // the chip's own buffer did not empty within the deadline
-    }
-    return false;
 }
 
 }  // namespace
@@ -392,12 +367,12 @@ FT_STATUS drainAndClose(int descriptor, uint32_t charactersPerSecond)
         closed = close(descriptor);
         reason = closed != 0 ? errno : reason;
     } else {
-        // Cut short: the close must not wait again, up to closing_wait, for
+        // Given up: the close must not wait again, up to closing_wait, for
         // what the kernel still holds. Cut short in turn, the kernel drops
         // it (usb-serial's generic close, the serial core's shutdown); the
         // converter's chip still sends what it has.
-        bool rang = false;
-        callWithin(close, descriptor, 0, &rang);
+        AlarmRinging ringing;
+        close(descriptor);
     }
     errno = reason;
     return drained && closed == 0 ? FT_OK : FT_IO_ERROR;

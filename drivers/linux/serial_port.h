@@ -10,10 +10,6 @@
 
 #include "ftd2xx.h"
 
-// How long a write may make no progress, and a drain may run past the
-// wire time of what was queued, before the converter counts as stalled.
-const int kStallMilliseconds = 10000;
-
 // How often a wait looks at the port again although nothing woke it: a
 // pseudo-terminal frees room without waking its writer, and a wait that
 // trusted the wakeup alone would see that room only at its deadline, then
@@ -51,19 +47,19 @@ FT_STATUS applySettings(int descriptor, const termios& wanted);
 // Writes as much as the port takes without waiting; when it takes nothing,
 // waits for room, up to kStallMilliseconds. FT_OK with *written < count
 // when it took less, took nothing within the deadline (*stalled is then
-// set), or a signal came. The wait lets through every signal, held ones too.
+// set), or the driver was told to stop waiting.
 FT_STATUS writeSome(int descriptor, const void* bytes, uint32_t count, uint32_t* written,
                     bool* stalled);
 
 // Waits until the bytes have left the port, at most their wire time at
 // charactersPerSecond plus kStallMilliseconds, and no longer than
-// kStallMilliseconds without a byte leaving, letting every signal through;
-// no wait at all for a charactersPerSecond of 0, a port that has stalled
-// already. Then gives the port up and closes it. When the wait was cut
-// short (a deadline, a handled signal, a failure), the close is too: the
-// kernel drops what it still held instead of waiting for it up to the
-// port's closing_wait, and the chip still sends what it has. FT_OK only
-// when every byte left.
+// kStallMilliseconds without a byte leaving; no wait at all for a
+// charactersPerSecond of 0, a port that has stalled already, nor once the
+// driver is told to stop waiting. Then gives the port up and closes it.
+// When the wait was given up (a deadline, told to stop, a failure), the
+// close is too: the kernel drops what it still held instead of waiting for
+// it up to the port's closing_wait, and the chip still sends what it has.
+// FT_OK only when every byte left.
 FT_STATUS drainAndClose(int descriptor, uint32_t charactersPerSecond);
 
 #endif

@@ -5,7 +5,16 @@
 
 #include <stdint.h>
 
-// Writes all count bytes; false if standard output refused them.
-bool writeToWire(const unsigned char* bytes, uint32_t count);
+// Takes standard output as the wire, for the driver's writes from here on;
+// and gives it back.
+void openWire();
+void closeWire();
+
+// Writes count bytes, at most 1024, waiting for room as long as the reader
+// makes it; the bytes written. Fewer when standard output refused them
+// (*refused is then set) or, where heedStopWaiting is set, when the driver
+// was told to stop waiting while it had no room.
+uint32_t writeToWire(const unsigned char* bytes, uint32_t count, bool heedStopWaiting,
+                     bool* refused);
 
 #endif

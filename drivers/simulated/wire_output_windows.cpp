@@ -3,17 +3,28 @@
 #include "wire_output.h"
 
 // WriteFile on the standard output handle, not the C runtime: a DLL has its
-// own runtime, whose text mode would turn each line feed into CR LF.
-bool writeToWire(const unsigned char* bytes, uint32_t count)
+// own runtime, whose text mode would turn each line feed into CR LF. A
+// write to a full pipe waits for its reader: a console control event
+// cannot end it.
+void openWire()
+{
+}
+
+void closeWire()
+{
+}
+
+uint32_t writeToWire(const unsigned char* bytes, uint32_t count, bool, bool* refused)
 {
     HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
-    while (count > 0) {
+    uint32_t done = 0;
+    while (done < count) {
         DWORD written = 0;
-        if (!WriteFile(output, bytes, count, &written, nullptr) || written == 0) {
-            return false;
+        if (!WriteFile(output, bytes + done, count - done, &written, nullptr) || written == 0) {
+            *refused = true;
+            return done;
         }
-        bytes += written;
-        count -= written;
+        done += written;
     }
-    return true;
+    return done;
 }

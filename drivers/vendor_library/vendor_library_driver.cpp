@@ -17,16 +17,12 @@
 #include "d2xx_further_calls.h"
 #include "ftd2xx.h"
 #include "ftd2xx_status_names.h"
-#include "interruptible_pause.h"
+#include "stop_waiting.h"
 #include "vendor_library.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// As on Linux: a write with no progress for this long, or a drain this long
-// past the wire time of what was queued, means the converter has stopped.
-const uint32_t kStallMilliseconds = 10000;
 
 // What may sit between a write's return and the wire: the driver's USB
 // transfer buffer (4 KiB, its default, FT_SetUSBParameters) and the largest
@@ -173,6 +169,9 @@ DrainResult drain(FT_HANDLE handle, FT_STATUS* status)
     if (*status != FT_OK) {
         return kDrainFailed;
     }
+    if (toldToStopWaiting()) {
+        return kDrainCutShort;
+    }
     Clock::time_point start = Clock::now();
     uint32_t bound = wireMilliseconds(uint64_t{queued} + kLargestChipFifoBytes) + kStallMilliseconds;
     // A library that reports no line status at all (the guide gives it on
@@ -206,7 +205,7 @@ DrainResult drain(FT_HANDLE handle, FT_STATUS* status)
         pause = pause < kShortestDrainPollMilliseconds ? kShortestDrainPollMilliseconds
                 : pause > kLongestDrainPollMilliseconds ? kLongestDrainPollMilliseconds
                                                         : pause;
-        if (!pauseInterruptibly(pause)) {
+        if (!pauseUnlessTold(pause)) {
             return kDrainCutShort;
         }
         *status = vendor.getStatus(handle, &received, &queued, &events);
@@ -291,6 +290,9 @@ FT_STATUS FT_API FT_Write(FT_HANDLE handle, void* buffer, uint32_t bytesToWrite,
     if (!libraryLoaded) {
         return FT_INVALID_HANDLE;
     }
+    if (toldToStopWaiting()) {
+        return FT_OK;  // the library's write may wait: it does not begin
+    }
     Clock::time_point start = Clock::now();
     FT_STATUS status = vendor.write(handle, buffer, bytesToWrite, bytesWritten);
     // Nothing taken within the deadline: the far end holds the line. A
@@ -323,6 +325,7 @@ FT_STATUS FT_API FT_Close(FT_HANDLE handle)
         vendor.purge(handle, FT_PURGE_TX | FT_PURGE_RX);
     }
     FT_STATUS closeStatus = vendor.close(handle);
+    forgetStopWaiting();
     bool discarded = vendor.purge != nullptr;
     if ((result == kDrainCutShort || result == kDrainTooLong) && !discarded) {
         return failureRecorded(FT_IO_ERROR, kCheckTheConverter, missing);

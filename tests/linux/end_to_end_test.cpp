@@ -25,6 +25,7 @@
 #include <thread>
 
 #include "program_runner.h"
+#include "stop_request_sweep.h"
 #include "serial_port.h"
 
 namespace {
@@ -235,6 +236,28 @@ TEST_F(StandInConverter, ClosedStandardDescriptorsNeverBecomeThePort)
     close(keyboard);
     EXPECT_EQ(noErrors.exitStatus, 128 + SIGTERM);
     EXPECT_EQ(wire(), "AB\nAB\n") << "nothing but the lines, once each run";
+}
+
+// A port with room: no wait of the driver's ends early, the requests are
+// heard all the same.
+TEST_F(StandInConverter, AStopRequestAtAnyWriteEndsTheRunThere)
+{
+    if (!straceIsInstalled()) {
+        SKIP_WHERE_IT_CANNOT_RUN("strace is not installed (Debian: strace)");
+    }
+    for (const StopRequestRow& row : stopRequestSweep()) {
+        std::size_t before = wire().size();
+        // A sanitizer build's leak check cannot work under strace.
+        ProgramRun result = run(row.input, underStrace(row), {"ASAN_OPTIONS=detect_leaks=0"});
+        std::string sent = wire().substr(before);
+        EXPECT_EQ(result.exitStatus, row.exitStatus) << row.inject << ": " << result.errors;
+        EXPECT_TRUE(sent == row.wireOfATerminal) << row.inject << ": " << sent.size()
+                                                 << " bytes arrived, not "
+                                                 << row.wireOfATerminal.size();
+        EXPECT_EQ(result.errors.rfind(row.messageStart, 0), 0u) << row.inject << ": " << result.errors;
+        EXPECT_NE(result.errors.find(row.resendWords), std::string::npos)
+            << row.inject << ": " << result.errors;
+    }
 }
 
 TEST_F(StandInConverter, ASignalWhileTheFarEndDoesNotReadFinishesTheLine)

@@ -20,6 +20,7 @@
 #include <chrono>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "ftd2xx.h"
 #include "kernel_serial_driver.h"
@@ -324,17 +325,23 @@ TEST_F(PseudoTerminalPort, CallsOnAClosedHandleAreRefused)
 }
 
 volatile sig_atomic_t signalsHandled = 0;
+volatile sig_atomic_t tellAtSignal = 0;  // the signal whose handler tells the driver
 
 void countSignal(int)
 {
     ++signalsHandled;
+    if (signalsHandled == tellAtSignal) {
+        converterStopWaiting();
+    }
 }
 
-// The program holds its stop signals blocked outside the driver's waits;
-// a wait of the driver's own must still end at one, whether it was pending
-// before the wait began or came during it. A pseudo-terminal's drain does
-// not wait, so there the close must not begin its tcdrain at a pending one.
-TEST_F(PseudoTerminalPort, AHeldSignalEndsTheDriversWaits)
+// As the program does at a second stop request: a signal's handler tells
+// the driver to stop waiting, and its waits end at once, whether the telling
+// came before the wait or during it; a signal that does not tell it changes
+// nothing, and one that the caller holds stays held. (A pseudo-terminal's
+// queue reads as empty, so its close never waits: only a telling before the
+// close shows there.)
+TEST_F(PseudoTerminalPort, TheDriversWaitsEndOnceToldToStopWaiting)
 {
     struct sigaction action{};
     action.sa_handler = countSignal;
@@ -343,24 +350,25 @@ TEST_F(PseudoTerminalPort, AHeldSignalEndsTheDriversWaits)
     ASSERT_EQ(sigaction(SIGUSR1, &action, &previous), 0);
     sigset_t held;
     sigemptyset(&held);
-    sigaddset(&held, SIGUSR1);
+    sigaddset(&held, SIGUSR2);
     sigset_t before;
     ASSERT_EQ(pthread_sigmask(SIG_BLOCK, &held, &before), 0);
 
     struct Case {
         const char* wait;
         bool inTheClose;
-        bool pendingBefore;  // else sent 300 ms into the wait
-        bool ignored;        // as during the last drain of a run: changes nothing
+        std::vector<double> signalsAt;  // seconds into the wait; -1: before it
+        int tellAt;                     // the signal that tells, from 1
+        bool heldSignalAlso;            // SIGUSR2, which the caller holds, comes too
+        double atLeastSeconds;
     } cases[] = {
-        {"the wait for room, signal pending before it", false, true, false},
-        {"the wait for room, signal during it", false, false, false},
-        {"the close's drain, signal pending before it", true, true, false},
-        {"the close's drain, an ignored signal pending before it", true, true, true},
+        {"the wait for room, told before it", false, {-1}, 1, false, 0},
+        {"the wait for room, told during it", false, {0.3}, 1, false, 0.25},
+        {"the wait for room, a signal that does not tell, then one that does", false,
+         {0.3, 0.6}, 2, true, 0.55},
+        {"the close, told before it", true, {-1}, 1, false, 0},
     };
     for (const Case& c : cases) {
-        action.sa_handler = c.ignored ? SIG_IGN : countSignal;
-        ASSERT_EQ(sigaction(SIGUSR1, &action, nullptr), 0);
         // Fill the line from another descriptor until it takes nothing,
         // even after the kernel has moved what it can to the near end;
         // opened first, as the port is ours alone once open.
@@ -374,14 +382,22 @@ TEST_F(PseudoTerminalPort, AHeldSignalEndsTheDriversWaits)
         }
         close(filler);
         signalsHandled = 0;
+        tellAtSignal = static_cast<sig_atomic_t>(c.tellAt);
         pthread_t self = pthread_self();
         std::thread sender;
-        if (c.pendingBefore) {
+        if (c.signalsAt.front() < 0) {
             pthread_kill(self, SIGUSR1);
         } else {
-            sender = std::thread([self] {
-                usleep(300000);
-                pthread_kill(self, SIGUSR1);
+            sender = std::thread([self, &c] {
+                double slept = 0;
+                for (double at : c.signalsAt) {
+                    usleep(static_cast<useconds_t>((at - slept) * 1e6));
+                    slept = at;
+                    if (c.heldSignalAlso) {
+                        pthread_kill(self, SIGUSR2);
+                    }
+                    pthread_kill(self, SIGUSR1);
+                }
             });
         }
         auto started = std::chrono::steady_clock::now();
@@ -391,27 +407,38 @@ TEST_F(PseudoTerminalPort, AHeldSignalEndsTheDriversWaits)
         if (sender.joinable()) {
             sender.join();
         }
-        if (c.inTheClose && c.ignored) {
+        if (c.inTheClose) {
             handle_ = nullptr;
-            EXPECT_EQ(status, FT_OK) << c.wait;
-        } else if (c.inTheClose) {
-            handle_ = nullptr;
-            EXPECT_EQ(status, FT_IO_ERROR) << c.wait;
+            EXPECT_EQ(status, FT_IO_ERROR) << c.wait << ": never drained when told";
             EXPECT_NE(std::string(lastConverterFailure().detail).find("cut short"),
                       std::string::npos) << c.wait << ": " << lastConverterFailure().detail;
         } else {
             EXPECT_EQ(status, FT_OK) << c.wait;
             EXPECT_EQ(lastWritten_, 0u) << c.wait << ": the line was full";
-            EXPECT_EQ(FT_Close(handle_), FT_OK);
+            EXPECT_EQ(FT_Close(handle_), FT_IO_ERROR) << c.wait << ": the close gives up too";
             handle_ = nullptr;
         }
-        EXPECT_EQ(signalsHandled, c.ignored ? 0 : 1) << c.wait << ": the signal was let through";
-        EXPECT_LT(seconds, 2.0) << c.wait << ": not cut short by the signal";
+        EXPECT_EQ(signalsHandled, static_cast<sig_atomic_t>(c.signalsAt.size())) << c.wait;
+        EXPECT_GE(seconds, c.atLeastSeconds) << c.wait << ": ended by a signal that did not tell";
+        EXPECT_LT(seconds, 2.0) << c.wait << ": not ended by the telling";
         sigset_t now;
         pthread_sigmask(SIG_SETMASK, nullptr, &now);
-        EXPECT_EQ(sigismember(&now, SIGUSR1), 1) << c.wait << ": the caller's mask is restored";
+        EXPECT_EQ(sigismember(&now, SIGUSR2), 1) << c.wait << ": the caller's mask is restored";
+        sigset_t pending;
+        sigpending(&pending);
+        EXPECT_EQ(sigismember(&pending, SIGUSR2), c.heldSignalAlso ? 1 : 0)
+            << c.wait << ": what the caller holds stays held through the wait";
+        timespec atOnce = {0, 0};
+        sigtimedwait(&held, nullptr, &atOnce);  // taken, for the next case
         received();  // empty the line for the next case
     }
+    // The telling lasts until the close: the next handle waits again.
+    open();
+    ASSERT_EQ(write("after\n"), FT_OK);
+    EXPECT_EQ(lastWritten_, 6u);
+    EXPECT_EQ(FT_Close(handle_), FT_OK);
+    handle_ = nullptr;
+
     pthread_sigmask(SIG_SETMASK, &before, nullptr);
     sigaction(SIGUSR1, &previous, nullptr);
 }

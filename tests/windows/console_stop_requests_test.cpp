@@ -1,8 +1,8 @@
 // The Windows stop requests under Wine: console control events, sent with
 // GenerateConsoleCtrlEvent to this process's console, against
-// stop_requests_windows.cpp and the drivers' alertable pause. Writes each
-// failed check to the file its argument names; exit status 1 when any failed.
-// Wine delivers no Ctrl-Break and no console close this way.
+// stop_requests_windows.cpp and the drivers' waits (stop_waiting). Writes
+// each failed check to the file its argument names; exit status 1 when any
+// failed. Wine delivers no Ctrl-Break and no console close this way.
 #include <windows.h>
 
 #include <stdio.h>
@@ -10,7 +10,7 @@
 #include <chrono>
 #include <functional>
 
-#include "interruptible_pause.h"
+#include "stop_waiting.h"
 #include "stop_requests.h"
 
 namespace {
@@ -53,6 +53,15 @@ void sendWhile(Sending sending, const std::function<void()>& meanwhile)
     Sleep(100);  // the handler's thread has counted by now
 }
 
+// Busy, as the sender is while a write that has room goes on: no wait at
+// all, alertable or not.
+void busyFor(DWORD milliseconds)
+{
+    ULONGLONG end = GetTickCount64() + milliseconds;
+    while (GetTickCount64() < end) {
+    }
+}
+
 double secondsOf(const std::function<void()>& work)
 {
     auto start = std::chrono::steady_clock::now();
@@ -86,42 +95,61 @@ int main(int argc, char** argv)
     sendWhile({CTRL_C_EVENT, 20, 1}, [&] { ended = inputReallyEnded(); });
     check(!ended, row, "the end of input waits for the Ctrl-C that caused it");
     check(stopRequests() == 1, row, "one request counted");
-    check(firstStopSignal() == 2 && lastStopSignal() == 2, row, "counted as SIGINT");
-    check(lstrcmpA(stopSignalName(firstStopSignal()), "Ctrl-C") == 0, row, "named Ctrl-C");
+    check(firstStopSignal() == 2, row, "counted as SIGINT");
+    check(lstrcmpA(stopRequestName(1), "Ctrl-C") == 0, row, "named Ctrl-C");
 
     row = "an end of console input with no Ctrl-C";
     watchStopRequests();
     check(inputReallyEnded(), row, "it really ended");
 
+    row = "one Ctrl-C while the program does not wait";
+    watchStopRequests();
+    sendWhile({CTRL_C_EVENT, 50, 1}, [] { busyFor(300); });
+    check(stopRequests() == 1, row, "counted at once");
+    check(!toldToStopWaiting(), row, "the driver is not told");
+
+    row = "two Ctrl-C while the program does not wait";
+    watchStopRequests();
+    sendWhile({CTRL_C_EVENT, 50, 2}, [] { busyFor(400); });
+    check(stopRequests() == 2, row, "two counted");
+    check(toldToStopWaiting(), row, "the driver is told to stop waiting");
+    bool waitedOut = true;
+    double seconds = secondsOf([&] { waitedOut = pauseUnlessTold(5000); });
+    check(!waitedOut && seconds < 1, row, "no wait of the driver's begins");
+    forgetStopWaiting();
+    SleepEx(0, TRUE);  // the wake-up it queued, so that the next row starts clean
+
     row = "one Ctrl-C during a driver's wait";
     watchStopRequests();
-    bool waitedOut = false;
-    sendWhile({CTRL_C_EVENT, 50, 1}, [&] { waitedOut = pauseInterruptibly(400); });
+    sendWhile({CTRL_C_EVENT, 50, 1}, [&] { waitedOut = pauseUnlessTold(400); });
     check(waitedOut, row, "the wait (a drain) runs to its end");
 
     row = "a second Ctrl-C during a driver's wait";
-    double seconds = secondsOf([&] {
-        sendWhile({CTRL_C_EVENT, 50, 1}, [&] { waitedOut = pauseInterruptibly(5000); });
+    seconds = secondsOf([&] {
+        sendWhile({CTRL_C_EVENT, 50, 1}, [&] { waitedOut = pauseUnlessTold(5000); });
     });
     check(!waitedOut && seconds < 2, row, "cuts the wait short");
     check(stopRequests() == 2, row, "two requests counted");
+    check(lstrcmpA(stopRequestName(2), "Ctrl-C") == 0, row, "the second named Ctrl-C");
     sendWhile({CTRL_C_EVENT, 10, 1}, [] {});
     check(stopRequests() == 2, row, "counted up to two");
-    SleepEx(0, TRUE);  // that third one's wake-up, so that the next row starts clean
-
-    row = "the second request before the close";
-    keepStopRequestPendingForClose();
-    seconds = secondsOf([&] { waitedOut = pauseInterruptibly(5000); });
-    check(!waitedOut && seconds < 1, row, "the close's first wait ends at once");
+    forgetStopWaiting();
+    SleepEx(0, TRUE);
 
     row = "Ctrl-C during the last drain of a run that nothing stopped";
     watchStopRequests();
-    ignoreStopRequests();
-    sendWhile({CTRL_C_EVENT, 50, 2}, [&] { waitedOut = pauseInterruptibly(400); });
-    check(waitedOut && stopRequests() == 0, row, "changes nothing");
-    heedStopRequests();
+    check(!stopRequestEndedTheLines(), row, "no request ended the lines");
+    sendWhile({CTRL_C_EVENT, 50, 2}, [&] { waitedOut = pauseUnlessTold(400); });
+    check(waitedOut && stopRequests() == 0, row, "changes nothing, two or not");
+    check(!toldToStopWaiting(), row, "the driver is not told");
+
+    row = "a request before the lines ended";
+    watchStopRequests();
     sendWhile({CTRL_C_EVENT, 10, 1}, [] {});
-    check(stopRequests() == 1, row, "heeded again afterwards");
+    check(stopRequestEndedTheLines(), row, "ended the lines");
+    sendWhile({CTRL_C_EVENT, 10, 1}, [] {});
+    check(stopRequests() == 2 && toldToStopWaiting(), row, "a second still cuts the drain short");
+    forgetStopWaiting();
 
     fprintf(log, "%d checks failed\n", failures);
     fclose(log);

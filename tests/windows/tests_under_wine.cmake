@@ -35,7 +35,7 @@ set_tests_properties(
 add_executable(console_stop_requests_test windows/console_stop_requests_test.cpp
                ${PROJECT_SOURCE_DIR}/src/stop_requests_windows.cpp)
 target_include_directories(console_stop_requests_test PRIVATE ${PROJECT_SOURCE_DIR}/src)
-target_link_libraries(console_stop_requests_test PRIVATE interruptible_pause project_warnings)
+target_link_libraries(console_stop_requests_test PRIVATE stop_waiting project_warnings)
 target_link_options(console_stop_requests_test PRIVATE -static)
 set(stop_requests_log ${CMAKE_CURRENT_BINARY_DIR}/console_stop_requests.log)
 add_test(NAME windows_console_stop_requests
@@ -73,7 +73,7 @@ set_tests_properties(
 add_test(NAME windows_download_runs_from_its_folder
          COMMAND ${CMAKE_COMMAND} -DCPACK=${CMAKE_CPACK_COMMAND}
                  -DCPACK_CONFIG=${CMAKE_BINARY_DIR}/CPackConfig.cmake
-                 -DSTAND_IN=$<TARGET_FILE:simulated_vendor_library>
+                 -DSTAND_IN=$<TARGET_FILE:stand_in_vendor_library>
                  -DWORK=${CMAKE_CURRENT_BINARY_DIR}/download
                  -P ${CMAKE_CURRENT_SOURCE_DIR}/windows/download_test.cmake)
 set_tests_properties(windows_download_runs_from_its_folder PROPERTIES

@@ -1,0 +1,146 @@
+#include "simulated_hardware.h"
+
+#include <errno.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "wire_output.h"
+
+namespace {
+
+char refusal[256];
+const char* refusalAdvice = "";
+
+const char* switchValue(const char* name)
+{
+    const char* value = getenv(name);
+    return value != nullptr ? value : "";
+}
+
+// The write fault of FT_Write:N[:short|:stall]; false for anything else.
+bool readWriteFault(const char* value, FaultSwitch* switches)
+{
+    const char prefix[] = "FT_Write:";
+    const char* number = value + sizeof prefix - 1;
+    if (strncmp(value, prefix, sizeof prefix - 1) != 0 || *number < '1' || *number > '9') {
+        return false;
+    }
+    char* rest = nullptr;
+    errno = 0;
+    unsigned long write = strtoul(number, &rest, 10);
+    if (errno == ERANGE) {
+        return false;
+    }
+    const struct {
+        const char* suffix;
+        WriteFault fault;
+    } faults[] = {{"", kFailedWrite}, {":short", kShortWrite}, {":stall", kStalledWrites}};
+    for (const auto& known : faults) {
+        if (strcmp(rest, known.suffix) == 0) {
+            switches->faultyWrite = write;
+            switches->writeFault = known.fault;
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+void traceCall(const char* format, ...)
+{
+    const char* path = switchValue("LINE_TRANSMITTER_SIM_TRACE");
+    if (*path == '\0') {
+        return;
+    }
+    FILE* file = fopen(path, "ab");  // the same bytes on every platform
+    if (file == nullptr) {
+        return;
+    }
+    va_list arguments;
+    va_start(arguments, format);
+    vfprintf(file, format, arguments);
+    va_end(arguments);
+    fputc('\n', file);
+    fclose(file);
+}
+
+bool readSwitches(FaultSwitch* switches)
+{
+    *switches = FaultSwitch{"", 0, kNoFault, 10240};
+    refusal[0] = '\0';
+    const char* fail = switchValue("LINE_TRANSMITTER_SIM_FAIL");
+    const char* const wholeCalls[] = {"", "FT_Open", "FT_SetBaudRate", "FT_SetDataCharacteristics",
+                                      "FT_Close"};
+    bool known = readWriteFault(fail, switches);
+    for (const char* call : wholeCalls) {
+        if (strcmp(fail, call) == 0) {
+            snprintf(switches->failingCall, sizeof switches->failingCall, "%s", call);
+            known = true;
+        }
+    }
+    if (!known) {
+        snprintf(refusal, sizeof refusal,
+                 "LINE_TRANSMITTER_SIM_FAIL=%.100s is no fault of the simulated converter", fail);
+        refusalAdvice = "set it to FT_Open, FT_SetBaudRate, FT_SetDataCharacteristics, FT_Close, "
+                        "FT_Write:N, FT_Write:N:short or FT_Write:N:stall, or unset it";
+        return false;
+    }
+    const char* holds = switchValue("LINE_TRANSMITTER_SIM_HOLDS");
+    if (strspn(holds, "0123456789") != strlen(holds)) {
+        snprintf(refusal, sizeof refusal, "LINE_TRANSMITTER_SIM_HOLDS=%.100s is no count of bytes",
+                 holds);
+        refusalAdvice = "set it to a number of bytes, or unset it";
+        return false;
+    }
+    if (*holds != '\0') {
+        switches->holdsAtMost = static_cast<uint32_t>(strtoul(holds, nullptr, 10));
+    }
+    return true;
+}
+
+ConverterFailure refusedSwitch()
+{
+    return ConverterFailure{refusal, refusal[0] != '\0' ? refusalAdvice : ""};
+}
+
+WriteFault faultOfWrite(const FaultSwitch& switches, unsigned long write)
+{
+    if (switches.faultyWrite == 0 || write < switches.faultyWrite) {
+        return kNoFault;
+    }
+    if (switches.writeFault == kStalledWrites || write == switches.faultyWrite) {
+        return switches.writeFault;
+    }
+    return kNoFault;
+}
+
+bool isValidFraming(uint8_t wordLength, uint8_t stopBits, uint8_t parity)
+{
+    return (wordLength == FT_BITS_7 || wordLength == FT_BITS_8) &&
+           (stopBits == FT_STOP_BITS_1 || stopBits == FT_STOP_BITS_2) && parity <= FT_PARITY_EVEN;
+}
+
+uint32_t putOnWire(const void* bytes, uint32_t count, int wordLength, bool heedStopWaiting,
+                   bool* refused)
+{
+    unsigned char mask = static_cast<unsigned char>((1u << wordLength) - 1u);
+    const unsigned char* from = static_cast<const unsigned char*>(bytes);
+    unsigned char chunk[1024];  // a whole write of the sender's, one system call
+    uint32_t done = 0;
+    *refused = false;
+    while (done < count) {
+        uint32_t size = count - done < sizeof chunk ? count - done : sizeof chunk;
+        for (uint32_t i = 0; i < size; ++i) {
+            chunk[i] = from[done + i] & mask;
+        }
+        uint32_t written = writeToWire(chunk, size, heedStopWaiting, refused);
+        done += written;
+        if (written < size) {
+            break;
+        }
+    }
+    return done;
+}
