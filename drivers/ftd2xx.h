@@ -103,8 +103,11 @@ ConverterFailure lastConverterFailure();
 // Ours, not the vendor's: the most bytes that the driver and the converter
 // together may still hold, for an open handle, between a write's return and
 // the wire. A byte handed over at least this many bytes before a failure
-// has surely left; any later one may have been lost.
+// has surely left; any later one may have been lost. A real converter's
+// bound is at most a memory page of the largest size that Linux has, plus
+// 8 KiB.
 uint32_t converterHoldsAtMost(FT_HANDLE handle);
+const uint32_t kLargestPageSize = 262144;
 
 // Ours, not the vendor's: the program has been asked to stop at once. From
 // this call to the end of the next FT_Close, no wait of the driver's own

@@ -4,6 +4,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "exit_status.h"
 #include "messages.h"
 
 #ifndef LINE_TRANSMITTER_VERSION
@@ -49,9 +50,9 @@ int show(const char* text, const char* what)
         snprintf(failed, sizeof failed, kCannotWriteOutput, what);
         fprintf(stderr, "line-transmitter: %s (%s)\n", failed,
                 errno != 0 ? strerror(errno) : "write error");
-        return 1;
+        return kNothingSent;
     }
-    return 0;
+    return kAllSent;
 }
 
 }  // namespace

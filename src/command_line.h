@@ -4,8 +4,9 @@
 #define LINE_TRANSMITTER_COMMAND_LINE_H
 
 // Prints the usage or the version where asked, and answers the exit
-// status: 0, or 1 when standard output could not take it. -1 when the run
-// goes on; each ignored argument has then had one line on standard error.
+// status: kAllSent, or kNothingSent when standard output could not take it.
+// -1 when the run goes on; each ignored argument has then had one line on
+// standard error.
 int answerCommandLine(int argc, char** argv);
 
 #endif

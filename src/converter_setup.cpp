@@ -1,5 +1,6 @@
 #include "converter_setup.h"
 
+#include "exit_status.h"
 #include "messages.h"
 
 int openAndSetUp(FT_HANDLE* ftHandle)
@@ -31,6 +32,6 @@ int openAndSetUp(FT_HANDLE* ftHandle)
         report(what, cause, "nothing was sent", adviceFor(failure, kCheckTheConverter));
         return kNothingSent;
     }
-    return 0;
+    return kAllSent;
 }
 

@@ -5,9 +5,8 @@
 
 #include "ftd2xx.h"
 
-const int kNothingSent = 1;  // exit status: safe to run the same input again
-
-// Opens converter 0 and sets its line; 0, or the exit status of a failure,
+// Opens converter 0 and sets its line; kAllSent (nothing failed), or the
+// exit status of a failure,
 // whose message has then been given (a converter opened is closed again).
 int openAndSetUp(FT_HANDLE* ftHandle);
 

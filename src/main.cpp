@@ -9,6 +9,7 @@
 
 #include "command_line.h"
 #include "converter_setup.h"
+#include "exit_status.h"
 #include "ftd2xx.h"
 #include "messages.h"
 #include "resend_point.h"
@@ -16,8 +17,6 @@
 #include "transmit_line.h"
 
 namespace {
-
-const int kPartlySent = 2;  // exit status: the message says where to resume
 
 // Closes the converter, draining it, and then, only then, says what went
 // wrong, if anything: the first failure is the one told. The exit status.
@@ -36,9 +35,8 @@ int closeAndReport(FT_HANDLE ftHandle, const TransmitProgress& progress)
     ConverterFailure closeFailure = lastConverterFailure();
     describeCause(closeCause, sizeof closeCause, closeStatus, closeFailure);
 
-    // After a failed write the converter never had the rest; a close that
-    // says it drained cannot vouch for more than it took.
-    bool drained = closeStatus == FT_OK && !writeFailed;
+    // Every byte the converter took has left: it has no more to hold back.
+    bool drained = closeStatus == FT_OK;
     char where[300];
     describeResendPoint(where, sizeof where, progress.linesHandedOver, progress.bytesHandedOver,
                         drained);
@@ -54,7 +52,7 @@ int closeAndReport(FT_HANDLE ftHandle, const TransmitProgress& progress)
     }
     if (stopped) {
         reportInterruption(closeStatus == FT_OK ? nullptr : closeCause, where);
-        return 128 + firstStopSignal();
+        return kStoppedBySignal + firstStopSignal();
     }
     if (progress.readError != 0) {
         report(kReadingFailed, strerror(progress.readError), where,
@@ -66,7 +64,7 @@ int closeAndReport(FT_HANDLE ftHandle, const TransmitProgress& progress)
                adviceFor(closeFailure, kCheckTheConverter));
         return failed;
     }
-    return 0;
+    return kAllSent;
 }
 
 }  // namespace
@@ -85,7 +83,7 @@ int main(int argc, char** argv)
     watchStopRequests();
     FT_HANDLE ftHandle = nullptr;
     int setUpFailure = openAndSetUp(&ftHandle);
-    if (setUpFailure != 0) {
+    if (setUpFailure != kAllSent) {
         return setUpFailure;
     }
     printTerminalHint();

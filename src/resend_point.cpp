@@ -1,18 +1,62 @@
 #include "resend_point.h"
 
 #include <stdio.h>
+#include <string.h>
 
 namespace {
 
-// The ends of the lines handed over within the last `bound` bytes, oldest
-// first, in a ring of `bound` places: every line takes at least one byte,
-// so that many always suffice, and only that many are ever touched.
-uint64_t recentLineEnds[kLargestBoundFollowed];
+// Where the lines handed over within the last `bound` bytes ended: one bit
+// for each byte offset, at its place modulo the bound, set where a line
+// ended. An offset a bound old has surely left, so its bit serves the
+// offset a bound later; only as many bits as the bound are ever touched.
+const uint64_t kBitsPerWord = 64;
+uint64_t lineEnds[(kLargestBoundFollowed + kBitsPerWord - 1) / kBitsPerWord];
 uint64_t bound = 0;
-uint64_t recentCount = 0;
-uint64_t oldest = 0;
-uint64_t lastLineEnd = 0;  // the newest end, also where no ring is kept
+uint64_t lastLineEnd = 0;  // the newest end, also where no bits are kept
 bool boundTooLarge = false;
+
+// The places from `from` up to the wrap at the bound and to the end of
+// their word, at most count of them: the word and its bits.
+struct Run {
+    uint64_t* word;
+    uint64_t bits;
+    uint64_t length;
+};
+
+Run runAt(uint64_t from, uint64_t count)
+{
+    uint64_t place = from % bound;
+    uint64_t offsetInWord = place % kBitsPerWord;
+    uint64_t length = count;
+    if (length > bound - place) {
+        length = bound - place;
+    }
+    if (length > kBitsPerWord - offsetInWord) {
+        length = kBitsPerWord - offsetInWord;
+    }
+    uint64_t bits = length == kBitsPerWord ? ~0ull : ((1ull << length) - 1) << offsetInWord;
+    return Run{&lineEnds[place / kBitsPerWord], bits, length};
+}
+
+// Clears count places from `from`.
+void clearPlaces(uint64_t from, uint64_t count)
+{
+    for (Run run; count > 0; from += run.length, count -= run.length) {
+        run = runAt(from, count);
+        *run.word &= ~run.bits;
+    }
+}
+
+// How many of count places from `from` are set.
+uint64_t placesSet(uint64_t from, uint64_t count)
+{
+    uint64_t found = 0;
+    for (Run run; count > 0; from += run.length, count -= run.length) {
+        run = runAt(from, count);
+        found += static_cast<uint64_t>(__builtin_popcountll(*run.word & run.bits));
+    }
+    return found;
+}
 
 const char* lineOrLines(unsigned long count)
 {
@@ -25,24 +69,25 @@ void startResendRecord(uint64_t holdsAtMost)
 {
     bound = holdsAtMost;
     boundTooLarge = holdsAtMost > kLargestBoundFollowed;
-    recentCount = 0;
-    oldest = 0;
     lastLineEnd = 0;
+    if (bound > 0 && !boundTooLarge) {
+        memset(lineEnds, 0, (bound + kBitsPerWord - 1) / kBitsPerWord * sizeof lineEnds[0]);
+    }
 }
 
 void recordLineEnd(uint64_t endOffset)
 {
+    uint64_t previous = lastLineEnd;
     lastLineEnd = endOffset;
     if (bound == 0 || boundTooLarge) {
         return;
     }
-    // Lines that ended a bound before this one have left for good.
-    while (recentCount > 0 && recentLineEnds[oldest] + bound <= endOffset) {
-        oldest = (oldest + 1) % bound;
-        --recentCount;
-    }
-    recentLineEnds[(oldest + recentCount) % bound] = endOffset;
-    ++recentCount;
+    // No line ended after the last one before this: their places may hold
+    // ends a bound old.
+    uint64_t since = endOffset - previous;
+    clearPlaces(previous + 1, since < bound ? since : bound);
+    uint64_t place = endOffset % bound;
+    lineEnds[place / kBitsPerWord] |= 1ull << (place % kBitsPerWord);
 }
 
 unsigned long linesSurelySent(unsigned long linesHandedOver, uint64_t bytesHandedOver)
@@ -50,13 +95,18 @@ unsigned long linesSurelySent(unsigned long linesHandedOver, uint64_t bytesHande
     if (boundTooLarge) {
         return 0;  // beyond what the record follows: claim nothing
     }
-    uint64_t mayBeLost = 0;
-    for (uint64_t i = 0; i < recentCount; ++i) {
-        mayBeLost += recentLineEnds[(oldest + i) % bound] + bound > bytesHandedOver;
+    if (bound == 0) {
+        return linesHandedOver;
     }
+    // A line that ended within the last bound bytes before the failure may
+    // have been lost: those past bytesHandedOver - bound, up to the last end.
+    uint64_t surelyLeftUpTo = bytesHandedOver > bound ? bytesHandedOver - bound : 0;
+    if (lastLineEnd <= surelyLeftUpTo) {
+        return linesHandedOver;
+    }
+    uint64_t mayBeLost = placesSet(surelyLeftUpTo + 1, lastLineEnd - surelyLeftUpTo);
     return linesHandedOver - static_cast<unsigned long>(mayBeLost);
 }
-
 void describeResendPoint(char* text, size_t size, unsigned long linesHandedOver,
                          uint64_t bytesHandedOver, bool drained)
 {

@@ -11,10 +11,13 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "ftd2xx.h"
+
 // The most that the record can follow: enough for the largest bound that a
-// converter on Linux can have, with 256 KiB pages (the largest that Linux
-// uses) and the chip's buffers.
-const uint64_t kLargestBoundFollowed = 262144 + 8192;
+// converter on Linux can have, a page of the largest size that Linux has
+// and the chip's buffers. A larger one is not followed: no line is then
+// claimed as surely sent.
+const uint64_t kLargestBoundFollowed = kLargestPageSize + 8192;
 
 // A new record, for a converter that holds at most holdsAtMost bytes.
 void startResendRecord(uint64_t holdsAtMost);

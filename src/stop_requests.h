@@ -28,7 +28,7 @@ void watchStopRequests();
 // Stop requests counted so far: 0, 1, or 2 (at most).
 int stopRequests();
 
-// The first request's signal number: 128 + it is the exit status.
+// The first request's signal number, which the exit status carries.
 int firstStopSignal();
 
 // The name of the first (which 1) or second (2) request, for the message:
