@@ -575,9 +575,12 @@ TEST_F(VendorLibraryOnly, TheVendorLibraryDriverKeepsTheHeadersPromises)
                 << c.what << ":\n" << calls;
         } else {
             EXPECT_EQ(calls.find("FT_Purge"), std::string::npos) << c.what;
-            std::size_t query = calls.rfind("FT_GetModemStatus\n");
+            std::size_t query = calls.rfind("FT_GetModemStatus ");
             EXPECT_TRUE(query != std::string::npos && query > lastWrite && query < close)
                 << c.what << ":\n" << calls;
+            EXPECT_EQ(calls.substr(query, close - query),
+                      "FT_GetModemStatus transmitter empty\n")
+                << c.what << ": the queue is not all: the chip's own buffer must have emptied";
         }
     }
 }
@@ -594,7 +597,16 @@ TEST_F(VendorLibraryOnly, AMissingVendorLibraryIsReported)
     ProgramInput input;
     input.bytes = kExample;
     input.environment.push_back("LD_LIBRARY_PATH=");
-    input.workingFolder = std::filesystem::path(programCommand.back()).parent_path().string();
+    // The library: beside the Windows program, in the folder the library
+    // path names for the POSIX one.
+    const char* libraryPath = getenv("LD_LIBRARY_PATH");
+    input.workingFolder =
+        programIsWindows || libraryPath == nullptr
+            ? std::filesystem::path(programCommand.back()).parent_path().string()
+            : std::string(libraryPath).substr(0, std::string(libraryPath).find(':'));
+    ASSERT_TRUE(std::filesystem::exists(std::filesystem::path(input.workingFolder) /
+                                        (programIsWindows ? "FTD2XX.dll" : "libftd2xx.so")))
+        << input.workingFolder << " must hold the library for this case to mean anything";
     ProgramRun result = withUnixLineEnds(runProgram(command, input));
     EXPECT_EQ(result.exitStatus, 1);
     EXPECT_EQ(result.output, "");

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "converter_discovery.h"
+#include "line_rate.h"
 #include "serial_port.h"
 #include "stop_waiting.h"
 
@@ -18,12 +19,12 @@ struct OpenConverter {
     int descriptor;
     termios settings;          // ours, whole: never read back from the port
     uint32_t baudRate;
+    uint32_t bitsPerCharacter; // of the framing as last set
     bool stalled;              // a write waited out its deadline: the close waits no more
-    uint32_t holdsAtMost;      // kernelHoldsAtMost of this system's page size
     char path[256];
 };
 
-OpenConverter converter = {-1, {}, 9600, false, 0, ""};
+OpenConverter converter = {-1, {}, 9600, 10, false, ""};
 
 // What the last failed call can tell the user.
 char failureDetail[512];
@@ -89,11 +90,6 @@ FT_STATUS notFound(int index)
     return FT_DEVICE_NOT_FOUND;
 }
 
-uint32_t charactersPerSecond()
-{
-    return converter.baudRate / static_cast<uint32_t>(bitsPerCharacter(converter.settings));
-}
-
 }  // namespace
 
 FT_STATUS openConverterAt(const char* path, FT_HANDLE* handle)
@@ -110,8 +106,8 @@ FT_STATUS openConverterAt(const char* path, FT_HANDLE* handle)
         return failureRecorded(status, path, reason, adviceForOpenError(reason));
     }
     converter.baudRate = 9600;
+    converter.bitsPerCharacter = bitsPerCharacter(FT_BITS_8, FT_STOP_BITS_1, FT_PARITY_NONE);
     converter.stalled = false;
-    converter.holdsAtMost = kernelHoldsAtMost(sysconf(_SC_PAGESIZE));
     snprintf(converter.path, sizeof converter.path, "%s", path);
     *handle = &converter;
     return FT_OK;
@@ -126,11 +122,24 @@ ConverterFailure lastConverterFailure()
 // close, where the program composes its message.
 uint32_t converterHoldsAtMost(FT_HANDLE)
 {
-    if (converter.holdsAtMost == 0) {
-        converter.holdsAtMost = kernelHoldsAtMost(sysconf(_SC_PAGESIZE));
-    }
-    return converter.holdsAtMost;
+    return kernelHoldsAtMost(sysconf(_SC_PAGESIZE));
 }
+
+uint32_t kernelHoldsAtMost(long pageSize)
+{
+    // usb-serial.c gives each port a write kfifo of PAGE_SIZE and two write
+    // URBs (write_urbs[2]) of the driver's bulk_out_size, 256 in ftdi_sio.c;
+    // the largest transmit FIFO of FTDI's UARTs is the FT2232H's 4 KiB.
+    const uint32_t kWriteTransfers = 2;
+    const uint32_t kFtdiTransferSize = 256;
+    const uint32_t kLargestChipFifo = 4096;
+    if (pageSize <= 0) {
+        pageSize = kLargestPageSize;  // unknown: claim the least
+    }
+    return static_cast<uint32_t>(pageSize) + kWriteTransfers * kFtdiTransferSize +
+           kLargestChipFifo;
+}
+
 
 extern "C" {
 
@@ -177,6 +186,7 @@ FT_STATUS FT_API FT_SetDataCharacteristics(FT_HANDLE handle, uint8_t wordLength,
         return failureRecorded(FT_IO_ERROR, converter.path, errno, "");
     }
     converter.settings = settings;
+    converter.bitsPerCharacter = bitsPerCharacter(wordLength, stopBits, parity);
     return FT_OK;
 }
 
@@ -199,7 +209,9 @@ FT_STATUS FT_API FT_Close(FT_HANDLE handle)
     }
     int descriptor = converter.descriptor;
     converter.descriptor = -1;
-    FT_STATUS status = drainAndClose(descriptor, converter.stalled ? 0 : charactersPerSecond());
+    FT_STATUS status = drainAndClose(
+        descriptor,
+        converter.stalled ? 0 : charactersPerSecond(converter.baudRate, converter.bitsPerCharacter));
     if (status != FT_OK) {
         failureRecorded(status, converter.path, errno, "");
     }

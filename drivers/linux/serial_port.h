@@ -1,7 +1,8 @@
-// A serial port through the kernel's tty layer: exclusive raw open, line
-// settings of our own making, writes with a deadline, and a bounded
-// draining close, with driver statuses. On failure errno holds the system's
-// reason, or 0 where the failure is ours (a deadline passed).
+// A serial port through the kernel's tty layer, as the driver uses it:
+// exclusive raw open, line settings of our own making (port_settings.cpp),
+// writes with a deadline and a bounded draining close (port_io.cpp), with
+// driver statuses. On failure errno holds the system's reason, or 0 where
+// the failure is ours (a deadline passed).
 #ifndef LINE_TRANSMITTER_SERIAL_PORT_H
 #define LINE_TRANSMITTER_SERIAL_PORT_H
 
@@ -10,37 +11,21 @@
 
 #include "ftd2xx.h"
 
-// How often a wait looks at the port again although nothing woke it: a
-// pseudo-terminal frees room without waking its writer, and a wait that
-// trusted the wakeup alone would see that room only at its deadline, then
-// wait a second deadline for the next stall.
-const int kRecheckMilliseconds = 100;
-
-// What the kernel and the chip may hold between a write's return and the
-// wire, on a system with this page size (sysconf(_SC_PAGESIZE)).
-uint32_t kernelHoldsAtMost(long pageSize);
-
-// Opens path for this process alone, non-blocking, and sets it to
-// settingsAtOpen(); *settings holds what was set, *descriptor the port.
+// Opens path for this process alone, non-blocking, and sets it from
+// nothing: raw, 9600 baud, 8 data bits, no parity, 1 stop bit, receiver on,
+// modem lines ignored, no flow control of any kind. Of the port's own
+// settings only HUPCL is kept: whether the modem lines drop at close is the
+// port owner's choice (a device may reset on DTR), and touches no byte on
+// the line. *settings holds what was set, *descriptor the port.
 // FT_DEVICE_NOT_FOUND when there is no such port, else FT_DEVICE_NOT_OPENED.
 FT_STATUS openSerialPort(const char* path, int* descriptor, termios* settings);
-
-// The settings of a freshly opened port, built from nothing: raw, 9600
-// baud, 8 data bits, no parity, 1 stop bit, receiver on, modem lines
-// ignored, no flow control of any kind. Of the port's own settings only
-// HUPCL is kept: whether the modem lines drop at close is the port owner's
-// choice (a device may reset on DTR), and touches no byte on the line.
-termios settingsAtOpen(const termios& inherited);
 
 // The termios speed for a baud rate; false when termios has none for it.
 bool speedForBaudRate(uint32_t baudRate, speed_t* speed);
 
-// Sets word length, stop bits and parity (the values of our driver header)
-// in settings; false, and settings unchanged, when any of them is invalid.
+// Sets word length, stop bits and parity (ftd2xx.h's values) in settings;
+// false, and settings unchanged, when any of them is invalid.
 bool setFraming(termios* settings, uint8_t wordLength, uint8_t stopBits, uint8_t parity);
-
-// Bits that one character takes on the line with these settings.
-int bitsPerCharacter(const termios& settings);
 
 FT_STATUS applySettings(int descriptor, const termios& wanted);
 

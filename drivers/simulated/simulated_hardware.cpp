@@ -106,6 +106,20 @@ ConverterFailure refusedSwitch()
     return ConverterFailure{refusal, refusal[0] != '\0' ? refusalAdvice : ""};
 }
 
+namespace {
+
+bool isOpenLine(const SimulatedLine* line, FT_HANDLE handle)
+{
+    return line->open && handle == line;
+}
+
+bool failing(const SimulatedLine* line, const char* call)
+{
+    return strcmp(line->switches.failingCall, call) == 0;
+}
+
+// What the fault switch does to the write-th write: from the faulty write
+// on, a stall stalls every write; a failed or short write is that one.
 WriteFault faultOfWrite(const FaultSwitch& switches, unsigned long write)
 {
     if (switches.faultyWrite == 0 || write < switches.faultyWrite) {
@@ -117,30 +131,105 @@ WriteFault faultOfWrite(const FaultSwitch& switches, unsigned long write)
     return kNoFault;
 }
 
-bool isValidFraming(uint8_t wordLength, uint8_t stopBits, uint8_t parity)
+}  // namespace
+
+FT_STATUS openSimulatedLine(SimulatedLine* line, int deviceNumber, FT_HANDLE* handle)
 {
-    return (wordLength == FT_BITS_7 || wordLength == FT_BITS_8) &&
-           (stopBits == FT_STOP_BITS_1 || stopBits == FT_STOP_BITS_2) && parity <= FT_PARITY_EVEN;
+    traceCall("FT_Open %d", deviceNumber);
+    if (!readSwitches(&line->switches)) {
+        return FT_INVALID_PARAMETER;
+    }
+    if (deviceNumber != 0 || failing(line, "FT_Open")) {
+        return FT_DEVICE_NOT_FOUND;
+    }
+    if (line->open) {
+        return FT_DEVICE_NOT_OPENED;
+    }
+    line->open = true;
+    line->gone = false;
+    line->wordLength = 8;
+    line->writes = 0;
+    *handle = line;
+    return FT_OK;
 }
 
-uint32_t putOnWire(const void* bytes, uint32_t count, int wordLength, bool heedStopWaiting,
-                   bool* refused)
+FT_STATUS setSimulatedSpeed(SimulatedLine* line, FT_HANDLE handle, uint32_t baudRate)
 {
-    unsigned char mask = static_cast<unsigned char>((1u << wordLength) - 1u);
+    traceCall("FT_SetBaudRate %lu", static_cast<unsigned long>(baudRate));
+    if (!isOpenLine(line, handle)) {
+        return FT_INVALID_HANDLE;
+    }
+    if (failing(line, "FT_SetBaudRate")) {
+        return FT_IO_ERROR;
+    }
+    return baudRate == 0 ? FT_INVALID_BAUD_RATE : FT_OK;
+}
+
+FT_STATUS setSimulatedFraming(SimulatedLine* line, FT_HANDLE handle, uint8_t wordLength,
+                              uint8_t stopBits, uint8_t parity)
+{
+    traceCall("FT_SetDataCharacteristics %u %u %u", wordLength, stopBits, parity);
+    if (!isOpenLine(line, handle)) {
+        return FT_INVALID_HANDLE;
+    }
+    if (failing(line, "FT_SetDataCharacteristics")) {
+        return FT_IO_ERROR;
+    }
+    bool valid = (wordLength == FT_BITS_7 || wordLength == FT_BITS_8) &&
+                 (stopBits == FT_STOP_BITS_1 || stopBits == FT_STOP_BITS_2) &&
+                 parity <= FT_PARITY_EVEN;
+    if (!valid) {
+        return FT_INVALID_PARAMETER;
+    }
+    line->wordLength = wordLength;
+    return FT_OK;
+}
+
+FT_STATUS closeSimulatedLine(SimulatedLine* line, FT_HANDLE handle)
+{
+    traceCall("FT_Close");
+    if (!isOpenLine(line, handle)) {
+        return FT_INVALID_HANDLE;
+    }
+    line->open = false;
+    return failing(line, "FT_Close") || line->gone ? FT_IO_ERROR : FT_OK;
+}
+
+FT_STATUS beginSimulatedWrite(SimulatedLine* line, FT_HANDLE handle, uint32_t count,
+                              WriteFault* fault)
+{
+    traceCall("FT_Write %lu", static_cast<unsigned long>(count));
+    if (!isOpenLine(line, handle)) {
+        return FT_INVALID_HANDLE;
+    }
+    ++line->writes;
+    *fault = faultOfWrite(line->switches, line->writes);
+    if (*fault == kFailedWrite || line->gone) {
+        line->gone = true;
+        return FT_IO_ERROR;
+    }
+    return FT_OK;
+}
+
+FT_STATUS takeSimulatedWrite(SimulatedLine* line, const void* bytes, uint32_t count,
+                             WriteFault fault, bool heedStopWaiting, uint32_t* taken)
+{
+    uint32_t accepted = fault == kShortWrite ? (count + 1) / 2 : count;
+    unsigned char mask = static_cast<unsigned char>((1u << line->wordLength) - 1u);
     const unsigned char* from = static_cast<const unsigned char*>(bytes);
     unsigned char chunk[1024];  // a whole write of the sender's, one system call
-    uint32_t done = 0;
-    *refused = false;
-    while (done < count) {
-        uint32_t size = count - done < sizeof chunk ? count - done : sizeof chunk;
+    bool refused = false;
+    *taken = 0;
+    while (*taken < accepted) {
+        uint32_t size = accepted - *taken < sizeof chunk ? accepted - *taken : sizeof chunk;
         for (uint32_t i = 0; i < size; ++i) {
-            chunk[i] = from[done + i] & mask;
+            chunk[i] = from[*taken + i] & mask;
         }
-        uint32_t written = writeToWire(chunk, size, heedStopWaiting, refused);
-        done += written;
+        uint32_t written = writeToWire(chunk, size, heedStopWaiting, &refused);
+        *taken += written;
         if (written < size) {
             break;
         }
     }
-    return done;
+    return refused ? FT_IO_ERROR : FT_OK;
 }

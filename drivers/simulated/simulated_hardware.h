@@ -36,19 +36,37 @@ struct FaultSwitch {
 bool readSwitches(FaultSwitch* switches);
 ConverterFailure refusedSwitch();
 
-// What the fault switch does to the write-th write: from the faulty write
-// on, a stall stalls every write; a failed or short write is that one.
-WriteFault faultOfWrite(const FaultSwitch& switches, unsigned long write);
+// One simulated converter: open or not, its framing, its writes so far.
+// Its handle is its own address.
+struct SimulatedLine {
+    bool open;
+    bool gone;             // a write failed, as when the converter is unplugged
+    int wordLength;        // 8 until configured
+    unsigned long writes;  // FT_Write calls so far
+    FaultSwitch switches;
+};
 
-// Word length, stop bits and parity that a converter can set.
-bool isValidFraming(uint8_t wordLength, uint8_t stopBits, uint8_t parity);
+// The parts of the calls that every simulated converter shares, each call
+// traced: the answer, FT_OK where the caller goes on.
+FT_STATUS openSimulatedLine(SimulatedLine* line, int deviceNumber, FT_HANDLE* handle);
+FT_STATUS setSimulatedSpeed(SimulatedLine* line, FT_HANDLE handle, uint32_t baudRate);
+FT_STATUS setSimulatedFraming(SimulatedLine* line, FT_HANDLE handle, uint8_t wordLength,
+                              uint8_t stopBits, uint8_t parity);
+FT_STATUS closeSimulatedLine(SimulatedLine* line, FT_HANDLE handle);
 
-// Puts bytes on the wire, standard output, as a receiver with wordLength
-// data bits gets them: the bits above it cleared. The bytes written, fewer
-// than count when standard output refused them (*refused is then set) or,
-// where heedStopWaiting is set, when told to stop waiting while standard
-// output had no room.
-uint32_t putOnWire(const void* bytes, uint32_t count, int wordLength, bool heedStopWaiting,
-                   bool* refused);
+// A write begins: FT_OK, and what the fault switch does to it in *fault
+// (kFailedWrite never comes back: the write then fails, and the converter
+// is gone); FT_OK with kStalledWrites: the caller waits as its converter
+// does, and takes nothing.
+FT_STATUS beginSimulatedWrite(SimulatedLine* line, FT_HANDLE handle, uint32_t count,
+                              WriteFault* fault);
+
+// The write takes its bytes, half of them for a short one, and puts them
+// on the wire, standard output, as a receiver with the line's word length
+// gets them: the bits above it cleared. *taken counts them; FT_IO_ERROR
+// when standard output refused them. heedStopWaiting: a full standard
+// output is waited for only until the driver is told to stop waiting.
+FT_STATUS takeSimulatedWrite(SimulatedLine* line, const void* bytes, uint32_t count,
+                             WriteFault fault, bool heedStopWaiting, uint32_t* taken);
 
 #endif

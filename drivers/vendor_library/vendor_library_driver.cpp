@@ -1,14 +1,13 @@
 // The driver calls forwarded to the vendor's D2XX library, loaded at run
-// time on the first FT_Open. A missing library, or a missing one of the five
-// calls in it, answers FT_DEVICE_NOT_FOUND: there is then no converter to
-// drive.
+// time on the first FT_Open. A missing library, or one that lacks any of
+// the calls this driver makes, answers FT_DEVICE_NOT_FOUND at the open,
+// naming it: there is then no converter to drive, and nothing is sent.
 //
 // The library's own calls do less than ftd2xx.h promises, so this driver
 // adds what its further calls (d2xx_further_calls.h) allow: after the open,
 // no flow control and a write deadline; at the close, a wait until the
-// driver's queue and the chip's transmitter are empty, bounded, and cut
-// short by a stop request. A library that lacks a further call still sends,
-// but its close then fails, saying what could not be guaranteed.
+// library's queue and the chip's transmitter are empty, bounded, and given
+// up when told to stop waiting, after which the rest is discarded.
 #include <stdio.h>
 #include <string.h>
 
@@ -17,6 +16,7 @@
 #include "d2xx_further_calls.h"
 #include "ftd2xx.h"
 #include "ftd2xx_status_names.h"
+#include "line_rate.h"
 #include "stop_waiting.h"
 #include "vendor_library.h"
 
@@ -35,16 +35,12 @@ const uint32_t kLargestChipFifoBytes = 4096;
 const uint32_t kShortestDrainPollMilliseconds = 10;
 const uint32_t kLongestDrainPollMilliseconds = 200;
 
-const char kCheckTheConverter[] =
-    "check that the converter is still plugged in and that the far end takes bytes";
-
 struct VendorCalls {
     decltype(&FT_Open) open;
     decltype(&FT_SetBaudRate) setBaudRate;
     decltype(&FT_SetDataCharacteristics) setDataCharacteristics;
     decltype(&FT_Write) write;
     decltype(&FT_Close) close;
-    // Further calls: any of them may be missing.
     decltype(&FT_SetFlowControl) setFlowControl;
     decltype(&FT_SetTimeouts) setTimeouts;
     decltype(&FT_GetStatus) getStatus;
@@ -54,16 +50,16 @@ struct VendorCalls {
 
 VendorCalls vendor = {};
 bool libraryLoaded = false;
-const char* libraryProblem = "";  // why it cannot be used at all, for the message
+char libraryProblem[100] = "";  // why it cannot be used at all, for the message
 
-// The open converter's state that the close needs.
+// The open converter's line, which the close's deadline needs.
 struct OpenConverter {
-    uint32_t charactersPerSecond;  // of the line as last set
-    uint32_t bitsPerCharacter;
     uint32_t baudRate;
-    bool stalled;                  // a write waited out its deadline: the close waits no more
+    uint32_t bitsPerCharacter;
+    bool stalled;  // a write waited out its deadline: the close waits no more
 };
-OpenConverter converter = {960, 10, 9600, false};
+const OpenConverter kLineAtOpen = {9600, 10, false};
+OpenConverter converter = kLineAtOpen;
 
 char failureDetail[300] = "";
 const char* failureAdvice = "";
@@ -82,7 +78,7 @@ FT_STATUS refused(FT_STATUS status, const char* what)
     const char* name = ftStatusName(status);
     snprintf(failureDetail, sizeof failureDetail, "%s: " VENDOR_LIBRARY_NAME " answered %s",
              what, name != nullptr ? name : "an unknown status");
-    failureAdvice = kCheckTheConverter;
+    failureAdvice = "";
     return status;
 }
 
@@ -90,6 +86,9 @@ template <typename Call>
 bool find(void* library, const char* name, Call* call)
 {
     *call = reinterpret_cast<Call>(findVendorFunction(library, name));
+    if (*call == nullptr) {
+        snprintf(libraryProblem, sizeof libraryProblem, VENDOR_LIBRARY_NAME " lacks %s", name);
+    }
     return *call != nullptr;
 }
 
@@ -100,54 +99,28 @@ bool loadVendorCalls()
     }
     void* library = loadVendorLibrary();
     if (library == nullptr) {
-        libraryProblem = VENDOR_LIBRARY_NAME " cannot be loaded";
+        snprintf(libraryProblem, sizeof libraryProblem, VENDOR_LIBRARY_NAME " cannot be loaded");
         return false;
     }
     VendorCalls found = {};
-    if (!find(library, "FT_Open", &found.open) ||
-        !find(library, "FT_SetBaudRate", &found.setBaudRate) ||
-        !find(library, "FT_SetDataCharacteristics", &found.setDataCharacteristics) ||
-        !find(library, "FT_Write", &found.write) || !find(library, "FT_Close", &found.close)) {
-        libraryProblem = VENDOR_LIBRARY_NAME " lacks one of the calls this program makes";
-        return false;
-    }
-    find(library, "FT_SetFlowControl", &found.setFlowControl);
-    find(library, "FT_SetTimeouts", &found.setTimeouts);
-    find(library, "FT_GetStatus", &found.getStatus);
-    find(library, "FT_GetModemStatus", &found.getModemStatus);
-    find(library, "FT_Purge", &found.purge);
+    libraryLoaded = find(library, "FT_Open", &found.open) &&
+                    find(library, "FT_SetBaudRate", &found.setBaudRate) &&
+                    find(library, "FT_SetDataCharacteristics", &found.setDataCharacteristics) &&
+                    find(library, "FT_Write", &found.write) &&
+                    find(library, "FT_Close", &found.close) &&
+                    find(library, "FT_SetFlowControl", &found.setFlowControl) &&
+                    find(library, "FT_SetTimeouts", &found.setTimeouts) &&
+                    find(library, "FT_GetStatus", &found.getStatus) &&
+                    find(library, "FT_GetModemStatus", &found.getModemStatus) &&
+                    find(library, "FT_Purge", &found.purge);
     vendor = found;
-    libraryLoaded = true;
-    return true;
-}
-
-// What a library lacking further calls cannot guarantee, or "" when it has
-// them all.
-void describeMissingGuarantees(char* text, size_t size)
-{
-    text[0] = '\0';
-    struct Guarantee {
-        bool missing;
-        const char* what;
-    } guarantees[] = {
-        {vendor.setFlowControl == nullptr, "FT_SetFlowControl: flow control was left as it was"},
-        {vendor.setTimeouts == nullptr, "FT_SetTimeouts: writes had no deadline"},
-        {vendor.getStatus == nullptr || vendor.getModemStatus == nullptr,
-         "FT_GetStatus or FT_GetModemStatus: the last bytes were not waited for"},
-        {vendor.purge == nullptr, "FT_Purge: a cut-short close could not discard the rest"},
-    };
-    for (const Guarantee& guarantee : guarantees) {
-        if (guarantee.missing) {
-            size_t used = strlen(text);
-            snprintf(text + used, size - used, "%s%s", used == 0 ? VENDOR_LIBRARY_NAME " lacks " : "; ",
-                     guarantee.what);
-        }
-    }
+    return libraryLoaded;
 }
 
 uint32_t wireMilliseconds(uint64_t bytes)
 {
-    return static_cast<uint32_t>(bytes * 1000 / converter.charactersPerSecond);
+    return static_cast<uint32_t>(
+        bytes * 1000 / charactersPerSecond(converter.baudRate, converter.bitsPerCharacter));
 }
 
 uint32_t millisecondsSince(Clock::time_point start)
@@ -156,11 +129,10 @@ uint32_t millisecondsSince(Clock::time_point start)
         std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
 }
 
-// kCannotWait: the library lacks the calls that a wait needs.
-enum DrainResult { kDrained, kDrainFailed, kDrainTooLong, kDrainCutShort, kCannotWait };
+enum DrainResult { kDrained, kDrainFailed, kDrainTooLong, kDrainGivenUp };
 
-// Waits until the driver's queue and the chip's transmitter are empty, at
-// most the wire time of what may be queued (the driver's queue and a full
+// Waits until the library's queue and the chip's transmitter are empty, at
+// most the wire time of what may be queued (the library's queue and a full
 // chip FIFO) plus kStallMilliseconds.
 DrainResult drain(FT_HANDLE handle, FT_STATUS* status)
 {
@@ -170,10 +142,11 @@ DrainResult drain(FT_HANDLE handle, FT_STATUS* status)
         return kDrainFailed;
     }
     if (toldToStopWaiting()) {
-        return kDrainCutShort;
+        return kDrainGivenUp;
     }
     Clock::time_point start = Clock::now();
-    uint32_t bound = wireMilliseconds(uint64_t{queued} + kLargestChipFifoBytes) + kStallMilliseconds;
+    uint32_t bound =
+        wireMilliseconds(uint64_t{queued} + kLargestChipFifoBytes) + kStallMilliseconds;
     // A library that reports no line status at all (the guide gives it on
     // Windows only) is taken as drained once a full chip FIFO has had the
     // time to leave after the queue emptied.
@@ -206,7 +179,7 @@ DrainResult drain(FT_HANDLE handle, FT_STATUS* status)
                 : pause > kLongestDrainPollMilliseconds ? kLongestDrainPollMilliseconds
                                                         : pause;
         if (!pauseUnlessTold(pause)) {
-            return kDrainCutShort;
+            return kDrainGivenUp;
         }
         *status = vendor.getStatus(handle, &received, &queued, &events);
         if (*status != FT_OK) {
@@ -225,25 +198,24 @@ FT_STATUS FT_API FT_Open(int deviceNumber, FT_HANDLE* handle)
     failureAdvice = "";
     if (!loadVendorCalls()) {
         return failureRecorded(FT_DEVICE_NOT_FOUND,
-                      "install the converter's driver from its vendor, which brings the library",
-                      libraryProblem);
+                               "install the converter's driver from its vendor, which brings "
+                               "the library",
+                               libraryProblem);
     }
     FT_HANDLE opened = nullptr;
     FT_STATUS status = vendor.open(deviceNumber, &opened);
     if (status != FT_OK) {
         return status;
     }
-    converter = OpenConverter{960, 10, 9600, false};
+    converter = kLineAtOpen;
     // Whatever another program left: no flow control of any kind, else a
     // far end that never asserts CTS would hang the run without a word.
-    if (vendor.setFlowControl != nullptr &&
-        (status = vendor.setFlowControl(opened, FT_FLOW_NONE, 0, 0)) != FT_OK) {
+    if ((status = vendor.setFlowControl(opened, FT_FLOW_NONE, 0, 0)) != FT_OK) {
         vendor.close(opened);
         return refused(status, "flow control could not be turned off");
     }
     // The library's writes wait for room as long as it takes, unless told.
-    if (vendor.setTimeouts != nullptr &&
-        (status = vendor.setTimeouts(opened, 0, kStallMilliseconds)) != FT_OK) {
+    if ((status = vendor.setTimeouts(opened, 0, kStallMilliseconds)) != FT_OK) {
         vendor.close(opened);
         return refused(status, "the write deadline could not be set");
     }
@@ -260,8 +232,6 @@ FT_STATUS FT_API FT_SetBaudRate(FT_HANDLE handle, uint32_t baudRate)
     FT_STATUS status = vendor.setBaudRate(handle, baudRate);
     if (status == FT_OK && baudRate > 0) {
         converter.baudRate = baudRate;
-        converter.charactersPerSecond =
-            baudRate / converter.bitsPerCharacter > 0 ? baudRate / converter.bitsPerCharacter : 1;
     }
     return status;
 }
@@ -274,11 +244,7 @@ FT_STATUS FT_API FT_SetDataCharacteristics(FT_HANDLE handle, uint8_t wordLength,
     }
     FT_STATUS status = vendor.setDataCharacteristics(handle, wordLength, stopBits, parity);
     if (status == FT_OK) {
-        // A start bit, the data bits, the parity bit, the stop bits.
-        converter.bitsPerCharacter = 1u + wordLength + (parity != FT_PARITY_NONE ? 1u : 0u) +
-                                     (stopBits == FT_STOP_BITS_2 ? 2u : 1u);
-        uint32_t perSecond = converter.baudRate / converter.bitsPerCharacter;
-        converter.charactersPerSecond = perSecond > 0 ? perSecond : 1;
+        converter.bitsPerCharacter = bitsPerCharacter(wordLength, stopBits, parity);
     }
     return status;
 }
@@ -293,14 +259,9 @@ FT_STATUS FT_API FT_Write(FT_HANDLE handle, void* buffer, uint32_t bytesToWrite,
     if (toldToStopWaiting()) {
         return FT_OK;  // the library's write may wait: it does not begin
     }
-    Clock::time_point start = Clock::now();
     FT_STATUS status = vendor.write(handle, buffer, bytesToWrite, bytesWritten);
-    // Nothing taken within the deadline: the far end holds the line. A
-    // write that returned empty-handed sooner met a stop request instead.
-    if (status == FT_OK && *bytesWritten == 0 && bytesToWrite > 0 &&
-        millisecondsSince(start) + 100 >= kStallMilliseconds) {
-        converter.stalled = true;
-    }
+    // Nothing taken: the library waited out the deadline set at the open.
+    converter.stalled = status == FT_OK && *bytesWritten == 0 && bytesToWrite > 0;
     return status;
 }
 
@@ -309,43 +270,28 @@ FT_STATUS FT_API FT_Close(FT_HANDLE handle)
     if (!libraryLoaded) {
         return FT_INVALID_HANDLE;
     }
-    char missing[300];
-    describeMissingGuarantees(missing, sizeof missing);
     FT_STATUS drainStatus = FT_OK;
-    DrainResult result = kCannotWait;
-    if (converter.stalled) {
-        result = kDrainTooLong;  // it has waited its deadline already
-    } else if (vendor.getStatus != nullptr && vendor.getModemStatus != nullptr) {
-        result = drain(handle, &drainStatus);
-    }
-    // A wait cut short discards the rest, else the library's close might go
-    // on sending it, or wait for it. A library that cannot be asked about
-    // its queue is left to send what it holds.
-    if (result != kDrained && result != kCannotWait && vendor.purge != nullptr) {
+    DrainResult result = converter.stalled ? kDrainTooLong : drain(handle, &drainStatus);
+    // A wait given up discards the rest, else the library's close might go
+    // on sending it, or wait for it.
+    if (result != kDrained) {
         vendor.purge(handle, FT_PURGE_TX | FT_PURGE_RX);
     }
     FT_STATUS closeStatus = vendor.close(handle);
     forgetStopWaiting();
-    bool discarded = vendor.purge != nullptr;
-    if ((result == kDrainCutShort || result == kDrainTooLong) && !discarded) {
-        return failureRecorded(FT_IO_ERROR, kCheckTheConverter, missing);
-    }
-    if (result == kDrainCutShort) {
+    switch (result) {
+    case kDrainGivenUp:
         return failureRecorded(FT_IO_ERROR, "",
-                      "the drain was cut short and the rest discarded: the last line may be cut");
-    }
-    if (result == kDrainTooLong) {
-        return failureRecorded(FT_IO_ERROR, kCheckTheConverter,
-                      "the converter stopped taking bytes; what it still held was discarded");
-    }
-    if (result == kDrainFailed) {
+                               "the drain was cut short and the rest discarded: the last line "
+                               "may be cut");
+    case kDrainTooLong:
+        return failureRecorded(FT_IO_ERROR, "",
+                               "the converter stopped taking bytes; what it still held was "
+                               "discarded");
+    case kDrainFailed:
         return drainStatus;
-    }
-    if (missing[0] != '\0') {
-        return failureRecorded(FT_IO_ERROR,
-                      "install the current driver from the converter's vendor, whose library "
-                      "has these calls",
-                      missing);
+    case kDrained:
+        break;
     }
     return closeStatus;
 }
@@ -361,4 +307,3 @@ uint32_t converterHoldsAtMost(FT_HANDLE)
 {
     return kDriverBufferBytes + kLargestChipFifoBytes;
 }
-

@@ -26,7 +26,7 @@
 
 #include "program_runner.h"
 #include "stop_request_sweep.h"
-#include "serial_port.h"
+#include "kernel_serial_driver.h"
 
 namespace {
 

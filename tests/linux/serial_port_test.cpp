@@ -24,7 +24,6 @@
 
 #include "ftd2xx.h"
 #include "kernel_serial_driver.h"
-#include "serial_port.h"
 
 namespace {
 
@@ -167,15 +166,33 @@ TEST_F(PseudoTerminalPort, SetsTheSpeedAndRefusesUnknownOnes)
     }
 }
 
-TEST_F(PseudoTerminalPort, RefusesInvalidFraming)
+// A pseudo-terminal forces 8 data bits without parity; what else framing
+// sets, the stop bits and odd parity, it keeps, so that shows here.
+TEST_F(PseudoTerminalPort, SetsTheFramingAskedAndRefusesOthers)
 {
     open();
+    struct Case {
+        uint8_t wordLength, stopBits, parity;
+        tcflag_t shown;  // of CSTOPB and PARODD
+    } cases[] = {
+        {FT_BITS_8, FT_STOP_BITS_2, FT_PARITY_ODD, CSTOPB | PARODD},
+        {FT_BITS_7, FT_STOP_BITS_1, FT_PARITY_EVEN, 0},
+        {FT_BITS_8, FT_STOP_BITS_2, FT_PARITY_NONE, CSTOPB},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(FT_SetDataCharacteristics(handle_, c.wordLength, c.stopBits, c.parity), FT_OK);
+        EXPECT_EQ(portSettings().c_cflag & (CSTOPB | PARODD), c.shown)
+            << int{c.wordLength} << " " << int{c.stopBits} << " " << int{c.parity};
+    }
+    ASSERT_EQ(FT_SetDataCharacteristics(handle_, FT_BITS_8, FT_STOP_BITS_2, FT_PARITY_ODD), FT_OK);
+    termios before = portSettings();
     EXPECT_EQ(FT_SetDataCharacteristics(handle_, 6, FT_STOP_BITS_1, FT_PARITY_EVEN),
               FT_INVALID_PARAMETER);
     EXPECT_EQ(FT_SetDataCharacteristics(handle_, FT_BITS_7, 1, FT_PARITY_EVEN),
               FT_INVALID_PARAMETER);
     EXPECT_EQ(FT_SetDataCharacteristics(handle_, FT_BITS_7, FT_STOP_BITS_1, 3),
               FT_INVALID_PARAMETER);
+    EXPECT_EQ(portSettings().c_cflag, before.c_cflag) << "nothing changes on a refusal";
 }
 
 // Whether this process may open a terminal held in exclusive mode: the
@@ -455,33 +472,6 @@ TEST(KernelHoldsAtMost, FollowsThePageSize)
     for (const Case& c : cases) {
         EXPECT_EQ(kernelHoldsAtMost(c.pageSize), c.bytes) << c.pageSize;
     }
-}
-
-TEST(LineFraming, BuildsTheTerminalSettingsAsked)
-{
-    termios settings{};
-    settings.c_cflag = CS8 | CREAD | CLOCAL;
-    ASSERT_TRUE(setFraming(&settings, FT_BITS_7, FT_STOP_BITS_1, FT_PARITY_EVEN));
-    EXPECT_EQ(settings.c_cflag & CSIZE, static_cast<tcflag_t>(CS7));
-    EXPECT_TRUE(settings.c_cflag & PARENB);
-    EXPECT_FALSE(settings.c_cflag & PARODD);
-    EXPECT_FALSE(settings.c_cflag & CSTOPB);
-    EXPECT_TRUE(settings.c_cflag & CLOCAL) << "other flags stay";
-
-    ASSERT_TRUE(setFraming(&settings, FT_BITS_8, FT_STOP_BITS_2, FT_PARITY_ODD));
-    EXPECT_EQ(settings.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
-    EXPECT_TRUE(settings.c_cflag & PARENB);
-    EXPECT_TRUE(settings.c_cflag & PARODD);
-    EXPECT_TRUE(settings.c_cflag & CSTOPB);
-
-    ASSERT_TRUE(setFraming(&settings, FT_BITS_8, FT_STOP_BITS_1, FT_PARITY_NONE));
-    EXPECT_FALSE(settings.c_cflag & (PARENB | PARODD | CSTOPB));
-
-    termios before = settings;
-    EXPECT_FALSE(setFraming(&settings, 9, FT_STOP_BITS_1, FT_PARITY_NONE));
-    EXPECT_FALSE(setFraming(&settings, FT_BITS_7, 1, FT_PARITY_NONE));
-    EXPECT_FALSE(setFraming(&settings, FT_BITS_7, FT_STOP_BITS_1, 4));
-    EXPECT_EQ(settings.c_cflag, before.c_cflag) << "nothing changes on a refusal";
 }
 
 }  // namespace

@@ -9,7 +9,6 @@
 // that wait early. Its transmit queue drains at the line's rate; the last
 // 256 bytes sit in the chip's FIFO, which the library's queue does not
 // count, and which the modem status reports as the transmitter not empty.
-#include <string.h>
 #include <time.h>
 
 #include <chrono>
@@ -20,6 +19,7 @@
 
 #include "d2xx_further_calls.h"
 #include "ftd2xx.h"
+#include "line_rate.h"
 #include "simulated_hardware.h"
 
 namespace {
@@ -28,12 +28,9 @@ using Clock = std::chrono::steady_clock;
 
 const double kChipFifoBytes = 256;
 
+// The simulated line, and the library's queue and timeout beside it.
 struct StandInConverter {
-    bool open;
-    bool gone;                  // a write failed, as when the converter is unplugged
-    int wordLength;
-    unsigned long writes;
-    FaultSwitch switches;
+    SimulatedLine line;
     bool ctsLow;                // the far end stopped the line: nothing drains
     uint32_t bitsPerSecond;
     uint32_t bitsPerCharacter;
@@ -44,14 +41,10 @@ struct StandInConverter {
 
 StandInConverter converter = {};
 
+// The further calls' own check of the handle.
 bool isOurHandle(FT_HANDLE handle)
 {
-    return converter.open && handle == &converter;
-}
-
-bool failing(const char* call)
-{
-    return strcmp(converter.switches.failingCall, call) == 0;
+    return converter.line.open && handle == &converter.line;
 }
 
 // Lets what is queued leave at the line's rate, up to now.
@@ -87,77 +80,48 @@ extern "C" {
 
 FT_STATUS FT_API FT_Open(int deviceNumber, FT_HANDLE* handle)
 {
-    traceCall("FT_Open %d", deviceNumber);
-    if (!readSwitches(&converter.switches)) {
-        return FT_INVALID_PARAMETER;
+    FT_STATUS status = openSimulatedLine(&converter.line, deviceNumber, handle);
+    if (status == FT_OK) {
+        converter.ctsLow = false;
+        converter.bitsPerSecond = 9600;
+        converter.bitsPerCharacter = 10;
+        converter.writeTimeout = 0;  // the library's writes wait for room without end
+        converter.queued = 0;
+        converter.drainedUntil = Clock::now();
     }
-    if (deviceNumber != 0 || failing("FT_Open")) {
-        return FT_DEVICE_NOT_FOUND;
-    }
-    if (converter.open) {
-        return FT_DEVICE_NOT_OPENED;
-    }
-    converter.open = true;
-    converter.gone = false;
-    converter.wordLength = 8;
-    converter.writes = 0;
-    converter.ctsLow = false;
-    converter.bitsPerSecond = 9600;
-    converter.bitsPerCharacter = 10;
-    converter.writeTimeout = 0;  // the library's writes wait for room without end
-    converter.queued = 0;
-    converter.drainedUntil = Clock::now();
-    *handle = &converter;
-    return FT_OK;
+    return status;
 }
 
 FT_STATUS FT_API FT_SetBaudRate(FT_HANDLE handle, uint32_t baudRate)
 {
-    traceCall("FT_SetBaudRate %lu", static_cast<unsigned long>(baudRate));
-    if (!isOurHandle(handle)) {
-        return FT_INVALID_HANDLE;
+    FT_STATUS status = setSimulatedSpeed(&converter.line, handle, baudRate);
+    if (status == FT_OK) {
+        drainQueue();
+        converter.bitsPerSecond = baudRate;
     }
-    if (failing("FT_SetBaudRate")) {
-        return FT_IO_ERROR;
-    }
-    if (baudRate == 0) {
-        return FT_INVALID_BAUD_RATE;
-    }
-    drainQueue();
-    converter.bitsPerSecond = baudRate;
-    return FT_OK;
+    return status;
 }
 
 FT_STATUS FT_API FT_SetDataCharacteristics(FT_HANDLE handle, uint8_t wordLength,
                                            uint8_t stopBits, uint8_t parity)
 {
-    traceCall("FT_SetDataCharacteristics %u %u %u", wordLength, stopBits, parity);
-    if (!isOurHandle(handle)) {
-        return FT_INVALID_HANDLE;
+    FT_STATUS status = setSimulatedFraming(&converter.line, handle, wordLength, stopBits, parity);
+    if (status == FT_OK) {
+        drainQueue();
+        converter.bitsPerCharacter = bitsPerCharacter(wordLength, stopBits, parity);
     }
-    if (failing("FT_SetDataCharacteristics")) {
-        return FT_IO_ERROR;
-    }
-    if (!isValidFraming(wordLength, stopBits, parity)) {
-        return FT_INVALID_PARAMETER;
-    }
-    drainQueue();
-    converter.wordLength = wordLength;
-    converter.bitsPerCharacter = 1u + wordLength + (parity != FT_PARITY_NONE ? 1u : 0u) +
-                                 (stopBits == FT_STOP_BITS_2 ? 2u : 1u);
-    return FT_OK;
+    return status;
 }
 
 FT_STATUS FT_API FT_Write(FT_HANDLE handle, void* buffer, uint32_t bytesToWrite,
                           uint32_t* bytesWritten)
 {
-    traceCall("FT_Write %lu", static_cast<unsigned long>(bytesToWrite));
     *bytesWritten = 0;
-    if (!isOurHandle(handle)) {
-        return FT_INVALID_HANDLE;
+    WriteFault fault = kNoFault;
+    FT_STATUS status = beginSimulatedWrite(&converter.line, handle, bytesToWrite, &fault);
+    if (status != FT_OK) {
+        return status;
     }
-    ++converter.writes;
-    WriteFault fault = faultOfWrite(converter.switches, converter.writes);
     if (fault == kStalledWrites) {
         drainQueue();
         converter.ctsLow = true;
@@ -166,26 +130,15 @@ FT_STATUS FT_API FT_Write(FT_HANDLE handle, void* buffer, uint32_t bytesToWrite,
         } while (converter.writeTimeout == 0);
         return FT_OK;
     }
-    if (fault == kFailedWrite || converter.gone) {
-        converter.gone = true;
-        return FT_IO_ERROR;
-    }
-    uint32_t accepted = fault == kShortWrite ? (bytesToWrite + 1) / 2 : bytesToWrite;
-    bool refused = false;
-    *bytesWritten = putOnWire(buffer, accepted, converter.wordLength, false, &refused);
+    status = takeSimulatedWrite(&converter.line, buffer, bytesToWrite, fault, false, bytesWritten);
     drainQueue();
     converter.queued += *bytesWritten;
-    return refused ? FT_IO_ERROR : FT_OK;
+    return status;
 }
 
 FT_STATUS FT_API FT_Close(FT_HANDLE handle)
 {
-    traceCall("FT_Close");
-    if (!isOurHandle(handle)) {
-        return FT_INVALID_HANDLE;
-    }
-    converter.open = false;
-    return failing("FT_Close") || converter.gone ? FT_IO_ERROR : FT_OK;
+    return closeSimulatedLine(&converter.line, handle);
 }
 
 FT_STATUS FT_API FT_SetFlowControl(FT_HANDLE handle, uint16_t flowControl, uint8_t xon,
@@ -218,7 +171,7 @@ FT_STATUS FT_API FT_GetStatus(FT_HANDLE handle, uint32_t* amountInRxQueue,
     if (!isOurHandle(handle)) {
         return FT_INVALID_HANDLE;
     }
-    if (converter.gone) {
+    if (converter.line.gone) {
         return FT_IO_ERROR;
     }
     drainQueue();
@@ -231,14 +184,17 @@ FT_STATUS FT_API FT_GetStatus(FT_HANDLE handle, uint32_t* amountInRxQueue,
 
 FT_STATUS FT_API FT_GetModemStatus(FT_HANDLE handle, uint32_t* modemStatus)
 {
-    traceCall("FT_GetModemStatus");
     if (!isOurHandle(handle)) {
+        traceCall("FT_GetModemStatus");
         return FT_INVALID_HANDLE;
     }
-    if (converter.gone) {
+    if (converter.line.gone) {
+        traceCall("FT_GetModemStatus");
         return FT_IO_ERROR;
     }
     drainQueue();
+    // The answer traced too: a close must have seen the transmitter empty.
+    traceCall("FT_GetModemStatus %s", converter.queued > 0 ? "sending" : "transmitter empty");
     const uint32_t clearToSend = 0x10, dataSetReady = 0x20, holdingRegisterEmpty = 0x20;
     uint32_t lineStatus =
         converter.queued > 0 ? 0 : FT_LINE_STATUS_TRANSMITTER_EMPTY | holdingRegisterEmpty;
