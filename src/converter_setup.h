@@ -5,9 +5,9 @@
 
 #include "ftd2xx.h"
 
-// Opens converter 0 and sets its line; kAllSent (nothing failed), or the
-// exit status of a failure,
-// whose message has then been given (a converter opened is closed again).
+// Opens converter 0 and sets its line; kAllSent when nothing failed, else
+// the exit status of the failure, whose message has then been given (a
+// converter opened is closed again).
 int openAndSetUp(FT_HANDLE* ftHandle);
 
 #endif

@@ -4,7 +4,7 @@
 
 const int kAllSent = 0;      // every line was sent (or help or version shown)
 const int kNothingSent = 1;  // failed before any byte was handed over: run it again
-const int kPartlySent = 2;   // failed after bytes were handed over: the message says where to resume
+const int kPartlySent = 2;   // failed after bytes were handed over: see the message
 
 // Ended by a stop request, after the line going out: this plus its signal
 // number, as a shell reports a program that a signal ended.

@@ -107,6 +107,7 @@ unsigned long linesSurelySent(unsigned long linesHandedOver, uint64_t bytesHande
     uint64_t mayBeLost = placesSet(surelyLeftUpTo + 1, lastLineEnd - surelyLeftUpTo);
     return linesHandedOver - static_cast<unsigned long>(mayBeLost);
 }
+
 void describeResendPoint(char* text, size_t size, unsigned long linesHandedOver,
                          uint64_t bytesHandedOver, bool drained)
 {

@@ -209,9 +209,8 @@ FT_STATUS FT_API FT_Close(FT_HANDLE handle)
     }
     int descriptor = converter.descriptor;
     converter.descriptor = -1;
-    FT_STATUS status = drainAndClose(
-        descriptor,
-        converter.stalled ? 0 : charactersPerSecond(converter.baudRate, converter.bitsPerCharacter));
+    uint32_t rate = charactersPerSecond(converter.baudRate, converter.bitsPerCharacter);
+    FT_STATUS status = drainAndClose(descriptor, converter.stalled ? 0 : rate);
     if (status != FT_OK) {
         failureRecorded(status, converter.path, errno, "");
     }
