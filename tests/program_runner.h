@@ -62,7 +62,7 @@ void countCaseThatCannotRun(const std::string& why);
 // main's status from RUN_ALL_TESTS()'s. When cases were skipped, it first
 // prints each reason as a CTest label, "skipped: WHY (N cases)": CTest
 // shows no output of a skipped test without -V, but lists its labels in
-// its closing summary.
+// its closing summary; and as a line "SKIPPED: WHY (N cases)" for its log.
 int statusForCTest(int testsStatus);
 
 #define SKIP_WHERE_IT_CANNOT_RUN(why)                                        \
