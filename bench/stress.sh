@@ -1,43 +1,56 @@
 #!/usr/bin/env bash
 # Stress: one long line and many short lines through the program on the
-# simulated converter. Every byte must come out, and peak memory must be
-# that of a one-line run, within 1 MiB: the one buffer is all it uses.
+# simulated converter. Every byte must come out, the program must exit 0,
+# and peak memory must be that of a one-line run, within 1 MiB: the one
+# buffer is all it uses. Otherwise no figure: the reason, and exit 1.
 #
 #   stress.sh PROGRAM [LONG_LINE_MB] [SHORT_LINES_MB]     (defaults: 100 1024)
 set -euo pipefail
+[ $# -ge 1 ] || { echo "usage: bench/stress.sh PROGRAM [LONG_LINE_MB] [SHORT_LINES_MB]" >&2; exit 1; }
 program=$1 long_mb=${2:-100} short_mb=${3:-1024}
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 
-# Peak resident set (KiB) of one run; the wire's digest goes to $scratch/digest.
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+# One run: the wire's digest, the peak resident set (KiB), the exit status
+# and what the program said go to $scratch/{digest,rss,status,said}.
 run() {
-    /usr/bin/time -f %M -o "$scratch/rss" "$program" < "$1" | md5sum | cut -d' ' -f1 > "$scratch/digest"
-    cat "$scratch/rss"
+    { local status=0
+      /usr/bin/time -f %M -o "$scratch/rss" "$program" < "$1" 2> "$scratch/said" || status=$?
+      echo "$status" > "$scratch/status"; } | md5sum | cut -d' ' -f1 > "$scratch/digest"
 }
 
-check() {  # name input expected-digest baseline-kib
-    local started ended rss digest
+delivered() {  # name expected-digest: the last run exited 0 and sent every byte as given
+    local status
+    status=$(cat "$scratch/status")
+    [ "$status" -eq 0 ] || fail "$1: $program exited $status: $(head -c 500 "$scratch/said")"
+    [ "$(cat "$scratch/digest")" = "$2" ] ||
+        fail "$1: $program exited 0, but the wire does not carry every byte exactly as given"
+}
+peak() {  # of the last run; time puts "Command exited with non-zero status N" before it
+    tail -n 1 "$scratch/rss"
+}
+
+check() {  # name input expected-digest baseline-kib: a figure only for a run that delivered every byte
+    local started ended rss
     started=$(date +%s.%N)
-    rss=$(run "$2")
+    run "$2"
     ended=$(date +%s.%N)
-    digest=$(cat "$scratch/digest")
+    delivered "$1" "$3"
+    rss=$(peak)
+    [ $((rss - $4)) -le 1024 ] || fail "$1: peak memory grew by $((rss - $4)) KiB"
     local seconds mb
     seconds=$(echo "$ended - $started" | bc)
     mb=$(( $(stat -c %s "$2") / 1048576 ))
     printf '%-28s %6s MiB in %6.2f s, peak RSS %6s KiB (one line: %s KiB)\n' \
         "$1" "$mb" "$seconds" "$rss" "$4"
-    if [ "$digest" != "$3" ]; then
-        echo "FAIL: $1: the wire does not carry every byte" >&2
-        exit 1
-    fi
-    if [ $((rss - $4)) -gt 1024 ]; then
-        echo "FAIL: $1: peak memory grew by $((rss - $4)) KiB" >&2
-        exit 1
-    fi
 }
 
 printf 'one line\n' > "$scratch/one-line"
-baseline=$(run "$scratch/one-line")
+run "$scratch/one-line"
+delivered "one line" "$(md5sum < "$scratch/one-line" | cut -d' ' -f1)"
+baseline=$(peak)
 
 # The long line: no NUL, no ESC, so the wire must be the input itself.
 head -c "$((long_mb * 1048576))" /dev/zero | tr '\0' 'x' > "$scratch/long-line"

@@ -1,6 +1,7 @@
 # The last install step: a `cmake --install` straight onto a machine keeps
-# its own list of the files it wrote, with their digests, and the script
-# that removes exactly those, in PREFIX/share/line-transmitter. Not for a
+# its own list of the files it wrote, with their digests, the folders it
+# created (install_folders.cmake), and the script that removes exactly
+# those, in PREFIX/share/line-transmitter. Not for a
 # staged install (DESTDIR set, as cpack does): a package's files are its
 # package manager's. build/.../install_manifest.txt cannot serve, as every
 # install (cpack's, the tests') rewrites it.
@@ -17,6 +18,17 @@ install(CODE [[
       string(APPEND manifest "${digest} ${installed}\n")
     endforeach()
     file(WRITE "${own_folder}/installed-files" "${manifest}")
+    # The folders this install created, deepest first, with those an
+    # earlier install here created and left.
+    set(created "${folders_created}")
+    if(EXISTS "${own_folder}/created-folders")
+      file(STRINGS "${own_folder}/created-folders" earlier)
+      list(APPEND created ${earlier})
+    endif()
+    list(REMOVE_DUPLICATES created)
+    list(SORT created ORDER DESCENDING)
+    list(JOIN created "\n" created)
+    file(WRITE "${own_folder}/created-folders" "${created}\n")
     message(STATUS "Uninstall with: sh ${own_folder}/uninstall")
   endif()
 ]])

@@ -4,13 +4,16 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -80,22 +83,69 @@ void feed(int pipeEnd, const std::string& bytes)
     }
 }
 
+bool sameFile(const struct stat& a, const struct stat& b)
+{
+    if (S_ISCHR(a.st_mode) || S_ISCHR(b.st_mode)) {
+        return S_ISCHR(a.st_mode) && S_ISCHR(b.st_mode) && a.st_rdev == b.st_rdev;
+    }
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+bool holdsOpen(pid_t child, const struct stat& wanted)
+{
+    std::string folder = "/proc/" + std::to_string(child) + "/fd";
+    std::error_code failed;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, failed)) {
+        struct stat held = {};
+        if (stat(entry.path().c_str(), &held) == 0 && sameFile(held, wanted)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+enum class ChildState { kRuns, kEnded, kNotYet };
+
+// Whether the child runs the program yet. Files are compared by what they
+// are, not by their paths: a path under /proc reads differently from
+// another mount namespace or a chroot. Until its exec, the child is a copy
+// of this process, with this process's descriptors.
+ChildState programState(pid_t child, const struct stat& program, const struct stat& ours,
+                        const struct stat* port)
+{
+    struct stat running = {};
+    std::string exe = "/proc/" + std::to_string(child) + "/exe";
+    if (stat(exe.c_str(), &running) != 0) {
+        return ChildState::kEnded;  // a zombie has no exe
+    }
+    if (port != nullptr) {
+        return !sameFile(running, ours) && holdsOpen(child, *port) ? ChildState::kRuns
+                                                                   : ChildState::kNotYet;
+    }
+    return sameFile(running, program) ? ChildState::kRuns : ChildState::kNotYet;
+}
+
 // Until the child is the program itself, not a launcher before it (a shell
 // that sets up a namespace, say, which would take a signal for itself), at
-// most 10 s.
-void waitUntilTheProgramRuns(pid_t child, const std::string& program)
+// most 10 s; false if it was not by then.
+bool waitUntilTheProgramRuns(pid_t child, const std::string& program, const std::string& port)
 {
-    std::error_code failed;
-    std::filesystem::path wanted = std::filesystem::canonical(program, failed);
-    std::string exe = "/proc/" + std::to_string(child) + "/exe";
+    struct stat programFile = {};
+    struct stat ours = {};
+    struct stat portFile = {};
+    if (stat(program.c_str(), &programFile) != 0 || stat("/proc/self/exe", &ours) != 0 ||
+        (!port.empty() && stat(port.c_str(), &portFile) != 0)) {
+        return false;
+    }
     Clock::time_point started = Clock::now();
     while (secondsSince(started) < 10) {
-        std::filesystem::path running = std::filesystem::read_symlink(exe, failed);
-        if (failed || running == wanted) {
-            return;  // ended already, or running
+        ChildState state = programState(child, programFile, ours, port.empty() ? nullptr : &portFile);
+        if (state != ChildState::kNotYet) {
+            return true;  // runs, or has ended already: its status tells
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
+    return false;
 }
 
 }  // namespace
@@ -111,7 +161,7 @@ std::string makeScratchFolder()
 }
 
 namespace {
-int casesThatCouldNotRun = 0;
+std::map<std::string, int> casesThatCouldNotRun;  // by reason
 }
 
 bool everyCaseMustRun()
@@ -120,17 +170,26 @@ bool everyCaseMustRun()
     return ci != nullptr && *ci != '\0';
 }
 
-void countCaseThatCannotRun()
+void countCaseThatCannotRun(const std::string& why)
 {
-    ++casesThatCouldNotRun;
+    ++casesThatCouldNotRun[why];
 }
 
 int statusForCTest(int testsStatus)
 {
+    for (const auto& [why, cases] : casesThatCouldNotRun) {
+        std::string label = why;
+        std::replace(label.begin(), label.end(), ';', ',');  // CTest's list separator
+        const char* count = cases == 1 ? "case" : "cases";
+        std::printf("<CTestLabel>skipped: %s (%d %s)</CTestLabel>\n", label.c_str(), cases, count);
+        // CTest keeps no label in its log: this line is what scripts/test-all reads there.
+        std::printf("SKIPPED: %s (%d %s)\n", why.c_str(), cases, count);
+    }
+    std::fflush(stdout);
     if (testsStatus != 0) {
         return testsStatus;
     }
-    return casesThatCouldNotRun > 0 ? kCasesSkippedStatus : 0;
+    return casesThatCouldNotRun.empty() ? 0 : kCasesSkippedStatus;
 }
 
 std::string readFile(const std::string& path)
@@ -191,8 +250,19 @@ ProgramRun runProgram(const std::vector<std::string>& command, const ProgramInpu
             feedFd = -1;
         }
     }
-    if (!input.signals.empty()) {
-        waitUntilTheProgramRuns(child, command.back());
+    if (!input.signals.empty() &&
+        !waitUntilTheProgramRuns(child, command.back(), input.signalOnceItHolds)) {
+        kill(child, SIGKILL);
+        waitpid(child, nullptr, 0);
+        if (feedFd >= 0) {
+            close(feedFd);
+        }
+        close(inputFd);
+        std::filesystem::remove_all(folder);
+        throw std::runtime_error(
+            command.back() + " did not run within 10 s" +
+            (input.signalOnceItHolds.empty() ? "" : " holding " + input.signalOnceItHolds + " open") +
+            "; no signal was sent, and it was killed");
     }
     for (int signalNumber : input.signals) {
         std::this_thread::sleep_for(std::chrono::milliseconds(300));

@@ -34,6 +34,11 @@ struct ProgramInput {
     bool pipeHeldOpen = false;                 // the program then waits for more input
     std::string laterBytes;
     std::vector<int> signals;                  // sent 300 ms apart, after the input
+    // The signals wait until the program runs: by default until the child
+    // runs the program's file (a launcher before it would take a signal for
+    // itself); with this set, until it holds this device or file open, as
+    // the program does once its own handling of signals is in place.
+    std::string signalOnceItHolds;
     std::vector<int> ignoredSignals;           // ignored in the child, as nohup leaves SIGHUP
     double killAfterSeconds = 30;              // a run still going then is killed
 };
@@ -53,8 +58,12 @@ std::string readFile(const std::string& path);
 // where every case must run, such a case fails instead.
 constexpr int kCasesSkippedStatus = 77;
 bool everyCaseMustRun();
-void countCaseThatCannotRun();
-int statusForCTest(int testsStatus);  // main's status from RUN_ALL_TESTS()'s
+void countCaseThatCannotRun(const std::string& why);
+// main's status from RUN_ALL_TESTS()'s. When cases were skipped, it first
+// prints each reason as a CTest label, "skipped: WHY (N cases)": CTest
+// shows no output of a skipped test without -V, but lists its labels in
+// its closing summary; and as a line "SKIPPED: WHY (N cases)" for its log.
+int statusForCTest(int testsStatus);
 
 #define SKIP_WHERE_IT_CANNOT_RUN(why)                                        \
     do {                                                                     \
@@ -62,7 +71,7 @@ int statusForCTest(int testsStatus);  // main's status from RUN_ALL_TESTS()'s
         if (everyCaseMustRun()) {                                            \
             FAIL() << "cannot run here, and CI is set: " << cannotRunBecause; \
         }                                                                    \
-        countCaseThatCannotRun();                                            \
+        countCaseThatCannotRun(cannotRunBecause);                            \
         GTEST_SKIP() << cannotRunBecause;                                    \
     } while (false)
 

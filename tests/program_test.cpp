@@ -102,6 +102,15 @@ const ProgramCase kRuns[] = {
      "line-transmitter: ignoring '-v" + kIgnoring + "line-transmitter: ignoring '/dev/ttyUSB1" +
          kIgnoring + "line-transmitter: ignoring 'commands.txt" + kIgnoring,
      {}},
+    // Shown escaped: neither a line split in two nor a control sequence
+    // for the terminal (a carriage return, a clear-screen, a window title).
+    {"an argument's line feed, carriage return and ESC shown escaped", kExample, "",
+     {"a\nb", "x\ry", "\x1b[2J", "\x1b]0;title\x07", "tab\there"}, "", kExampleWire, 0,
+     "line-transmitter: ignoring 'a\\nb" + kIgnoring + "line-transmitter: ignoring 'x\\ry" +
+         kIgnoring + "line-transmitter: ignoring '\\x1b[2J" + kIgnoring +
+         "line-transmitter: ignoring '\\x1b]0;title\\x07" + kIgnoring +
+         "line-transmitter: ignoring 'tab\\there" + kIgnoring,
+     {}},
     {"a byte that 7 bits turn into a line feed: nothing goes out", "A\x8A" "B\n", "", {}, "", "",
      1,
      "line-transmitter: line 1 holds a byte that 7 data bits cannot carry (column 2: 0x8A would "
@@ -482,6 +491,38 @@ TEST_F(ProgramAlone, EndOfLineFollowsThePlatformsTextMode)
         EXPECT_EQ(result.output, "AB\nQ\x1b\n");
     } else {
         EXPECT_EQ(result.output, "AB\r\nQ\x1b\r\n");
+    }
+}
+
+// Bytes above 0x7F in an ignored argument reach the terminal as they are
+// only as whole, printable UTF-8 characters, and only where the locale
+// says the terminal takes UTF-8; any other (a C1 control such as CSI, a
+// stray or an ill-formed byte) is shown as \xHH.
+TEST_F(PosixOnly, AnArgumentsBytesAbove7FReachTheTerminalOnlyAsReadableText)
+{
+    struct Case {
+        const char* locale;  // LC_ALL
+        std::string argument, shown;
+    } cases[] = {
+        {"C.UTF-8", "caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x93\x84.txt",
+         "caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x93\x84.txt"},
+        {"C.UTF-8", "caf\xe9", "caf\\xe9"},                       // Latin-1, not UTF-8
+        {"C.UTF-8", "\xc2\x9b" "2J", "\\xc2\\x9b2J"},            // CSI, as UTF-8
+        {"C.UTF-8", "\x9b" "2J", "\\x9b2J"},                      // CSI, 8-bit
+        {"C.UTF-8", "\xc3", "\\xc3"},                             // cut short
+        {"C.UTF-8", "\xc0\xaf \xed\xa0\x80 \xf4\x90\x80\x80",    // overlong, surrogate, past U+10FFFF
+         "\\xc0\\xaf \\xed\\xa0\\x80 \\xf4\\x90\\x80\\x80"},
+        {"C", "caf\xc3\xa9", "caf\\xc3\\xa9"},                   // not a UTF-8 terminal
+    };
+    for (const Case& c : cases) {
+        ProgramInput input;
+        input.bytes = kExample;
+        input.arguments = {c.argument};
+        input.environment = {"LINE_TRANSMITTER_SIM_FAIL=", std::string("LC_ALL=") + c.locale};
+        ProgramRun result = runProgram(programCommand, input);
+        EXPECT_EQ(result.exitStatus, 0) << c.shown;
+        EXPECT_EQ(result.errors, "line-transmitter: ignoring '" + c.shown + kIgnoring)
+            << c.locale;
     }
 }
 

@@ -50,14 +50,27 @@ mount --bind "$scratch/port" /dev/ttyUSB0
 exec "$@"
 )";
 
-// Why no private mount namespace can be made here, or "" when one can.
+// Why no private mount namespace can be made here, or "" when one can;
+// in a chroot that is not a mount point of its own, unshare -m fails.
 std::string whyNoNamespace()
 {
     if (geteuid() != 0) {
         return "needs root for a private mount namespace";
     }
-    if (std::system("unshare -m true 2>/dev/null") != 0) {
-        return "cannot make a private mount namespace here";
+    FILE* tried = popen("unshare -m true 2>&1", "r");
+    if (tried == nullptr) {
+        return "cannot run unshare";
+    }
+    std::string said;
+    char piece[256];
+    while (std::fgets(piece, sizeof piece, tried) != nullptr) {
+        said += piece;
+    }
+    if (pclose(tried) != 0) {
+        while (!said.empty() && said.back() == '\n') {
+            said.pop_back();
+        }
+        return "cannot make a private mount namespace here (" + said + ")";
     }
     return "";
 }
@@ -100,7 +113,10 @@ protected:
                                             "namespace", farEnd_, scratch_};
         command.insert(command.end(), wrapper.begin(), wrapper.end());
         command.push_back(program);
-        return runProgram(command, input);
+        // Signals are meant for the program, not the shell before it.
+        ProgramInput once = input;
+        once.signalOnceItHolds = farEnd_;
+        return runProgram(command, once);
     }
     ProgramRun run(const std::string& bytes, std::vector<std::string> wrapper = {},
                    std::vector<std::string> environment = {})

@@ -30,11 +30,31 @@ if(NOT files STREQUAL expected OR NOT folderCount EQUAL 1)
 endif()
 set(folder ${WORK}/unpacked/${folders})
 
+# Every text file with Windows line ends: a CR LF ends each line, and no
+# CR or LF stands alone.
+# (Read as hexadecimal: file(READ) drops the CR of a CR LF.)
+foreach(text README.txt LICENSE.txt line-transmitter-manual.txt)
+  file(READ ${folder}/${text} hex HEX)
+  string(REGEX REPLACE "(..)" " \\1" bytes "${hex}")
+  string(REPLACE " 0d 0a" "" alone "${bytes}")
+  if(NOT bytes MATCHES " 0d 0a$" OR alone MATCHES " 0[ad]")
+    message(FATAL_ERROR "${text} has not CR LF at the end of every line")
+  endif()
+endforeach()
+
 file(READ ${folder}/line-transmitter-manual.txt manual)
 string(ASCII 8 backspace)
 string(ASCII 27 escape)
-if(NOT manual MATCHES "NAME\n +line-transmitter - send lines" OR manual MATCHES "${backspace}|${escape}")
+if(NOT manual MATCHES "NAME\r?\n +line-transmitter - send lines" OR manual MATCHES "${backspace}|${escape}")
   message(FATAL_ERROR "the manual is not plain text:\n${manual}")
+endif()
+
+# A Windows user's README, not the project's: the driver it needs and how
+# to run it, no Linux build or install steps.
+file(READ ${folder}/README.txt readme)
+if(NOT readme MATCHES "FTD2XX\\.dll" OR NOT readme MATCHES "line-transmitter < commands\\.txt"
+   OR readme MATCHES "apt-get|dpkg|Debian|sudo|/dev/tty|cmake")
+  message(FATAL_ERROR "README.txt is not the Windows user's:\n${readme}")
 endif()
 
 file(COPY ${STAND_IN} DESTINATION ${folder})
