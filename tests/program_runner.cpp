@@ -80,10 +80,25 @@ void feed(int pipeEnd, const std::string& bytes)
     }
 }
 
+// The words of a process's command line, as /proc has them.
+std::vector<std::string> commandLineOf(pid_t process)
+{
+    std::ifstream file("/proc/" + std::to_string(process) + "/cmdline", std::ios::binary);
+    std::vector<std::string> words;
+    std::string word;
+    while (std::getline(file, word, '\0')) {
+        words.push_back(word);
+    }
+    return words;
+}
+
 // Until the child is the program itself, not a launcher before it (a shell
 // that sets up a namespace, say, which would take a signal for itself), at
-// most 10 s.
-void waitUntilTheProgramRuns(pid_t child, const std::string& program)
+// most 10 s. qemu-user runs the program inside its own process, whose
+// executable stays the emulator: there the program runs once the child's
+// command line is the launcher's words and the program's.
+void waitUntilTheProgramRuns(pid_t child, const std::string& program,
+                             const std::vector<std::string>& words)
 {
     std::error_code failed;
     std::filesystem::path wanted = std::filesystem::canonical(program, failed);
@@ -93,6 +108,9 @@ void waitUntilTheProgramRuns(pid_t child, const std::string& program)
         std::filesystem::path running = std::filesystem::read_symlink(exe, failed);
         if (failed || running == wanted) {
             return;  // ended already, or running
+        }
+        if (running.filename().string().rfind("qemu-", 0) == 0 && commandLineOf(child) == words) {
+            return;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
@@ -192,7 +210,7 @@ ProgramRun runProgram(const std::vector<std::string>& command, const ProgramInpu
         }
     }
     if (!input.signals.empty()) {
-        waitUntilTheProgramRuns(child, command.back());
+        waitUntilTheProgramRuns(child, command.back(), words);
     }
     for (int signalNumber : input.signals) {
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
