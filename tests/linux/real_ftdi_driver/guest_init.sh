@@ -169,7 +169,8 @@ unplugged() {
 # The page size of the running kernel, which the driver's bound follows; on
 # a line of its own, whatever the kernel's last message left unended.
 echo
-echo "PAGE-SIZE $(($(sed -n 's/^KernelPageSize: *\([0-9]*\) kB$/\1/p' /proc/self/smaps | head -n 1) * 1024))"
+kibibytes=$(sed -n 's/^KernelPageSize: *\([0-9]*\) kB$/\1/p' /proc/self/smaps | head -n 1)
+echo "PAGE-SIZE $((kibibytes * 1024))"
 modprobe xhci-pci
 # QEMU's braille display (0403:fe72) on the generic driver: another
 # usb-serial driver's ttyUSB0, beside the FTDI ports to come.

@@ -28,8 +28,9 @@ skip() {
 
 # Each guest's machine: its console; a reply port (replies) and the paced
 # UART (uart), two 16550s; its cases (all, or the USB ones); the page size
-# of Debian's kernel for it; the program's emulator on this host
-# (qemu-user), for its dynamic loader's list of libraries.
+# of Debian's kernel for it; the emulator (qemu-user) that runs programs of
+# that architecture here: the program's loader, for its list of libraries,
+# and busybox's depmod and cpio.
 case $architecture in
 amd64)
     machine=(qemu-system-x86_64 -machine q35 -m 256)
@@ -46,7 +47,9 @@ arm64)
            -chardev pipe,id=uart,path=uart -device pci-serial-2x,chardev1=reply,chardev2=uart)
     console=ttyAMA0 replies=ttyS0 uart=ttyS1 cases=all guest_page=4096 emulator=(qemu-aarch64) ;;
 ppc64el)
-    machine=(qemu-system-ppc64 -machine pseries,cap-cfpc=broken,cap-sbbc=broken,cap-ibs=broken,cap-ccf-assist=off -m 512)
+    # Without KVM there are no Spectre mitigations to offer: said, not warned of.
+    machine=(qemu-system-ppc64 -m 512
+             -machine pseries,cap-cfpc=broken,cap-sbbc=broken,cap-ibs=broken,cap-ccf-assist=off)
     ports=(-chardev file,id=console,path=console.log -device spapr-vty,chardev=console
            -chardev pipe,id=reply,path=reply -chardev pipe,id=uart,path=uart
            -device pci-serial-2x,chardev1=reply,chardev2=uart)
@@ -72,8 +75,9 @@ if [ ! -e packages/kept/done ]; then
     [ -n "$kernel" ] || skip "apt-cache knows no linux-image-$flavour:$architecture" \
         "(run scripts/install-build-deps: dpkg --add-architecture $architecture, apt-get update)"
     kernel=${kernel%:*}
-    (cd packages && apt-get download "$kernel:$architecture" "busybox-static:$architecture" \
-        > /dev/null 2>&1) || skip "apt-get download $kernel:$architecture busybox-static:$architecture failed"
+    wanted=("$kernel:$architecture" "busybox-static:$architecture")
+    (cd packages && apt-get download "${wanted[@]}" > /dev/null 2>&1) ||
+        skip "apt-get download ${wanted[*]} failed"
     for package in packages/*.deb; do
         dpkg-deb -x "$package" packages/unpacked
     done
@@ -113,7 +117,8 @@ for library in $(grep -o '/[^ ]*' <<< "$libraries"); do
     mkdir -p "root$(dirname "$library")"
     cp -L "$library" "root$library"
 done
-(cd root && find . | "${emulator[@]}" bin/busybox cpio -o -H newc 2> /dev/null) | gzip -1 > initramfs.gz
+(cd root && find . | "${emulator[@]}" bin/busybox cpio -o -H newc 2> /dev/null) |
+    gzip -1 > initramfs.gz
 
 # Every device's chardev is a file: what that chip received.
 rm -f wire-* console.log trace.log marks monitor.* reply.* uart.* uart-pace
