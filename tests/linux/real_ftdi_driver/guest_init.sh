@@ -156,7 +156,7 @@ unplugged() {
     sender=$!
     exec 4> /tmp/input
     awk 'BEGIN { for (i = 1; i <= 1000; ++i) printf "%099d\n", i }' >&4
-    sleep 2
+    host arrived fa 100000  # so all of them were handed over, however busy the machine
     host monitor "device_del fa"
     waitFor ttyUSB2 gone
     echo two >&4

@@ -169,6 +169,15 @@ while [ -z "$finished" ] && [ $SECONDS -lt $deadline ] && kill -0 $qemu 2> /dev/
                 size=$(stat -c %s wire-uart)
                 sleep 0.3
             done ;;
+        arrived)  # arrived DEVICE BYTES: until DEVICE got BYTES since the last mark, 30 s at most
+            read -r device bytes <<< "$rest"
+            for column in "${!wires[@]}"; do [ "${wires[$column]}" = "$device" ] && break; done
+            since=$(tail -n 1 marks | awk -v column=$((column + 3)) '{ print $column }')
+            give_up=$((SECONDS + 30))
+            while [ $(($(stat -c %s "wire-$device") - since)) -lt "$bytes" ] &&
+                  [ $SECONDS -lt $give_up ]; do
+                sleep 0.1
+            done ;;
         mark)
             sizes=$(for device in "${wires[@]}"; do stat -c %s "wire-$device"; done)
             echo "$rest $(wc -l < trace.log) $(echo $sizes)" >> marks ;;
