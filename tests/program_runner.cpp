@@ -83,6 +83,18 @@ void feed(int pipeEnd, const std::string& bytes)
     }
 }
 
+// The words of a process's command line, as /proc has them.
+std::vector<std::string> commandLineOf(pid_t process)
+{
+    std::ifstream file("/proc/" + std::to_string(process) + "/cmdline", std::ios::binary);
+    std::vector<std::string> words;
+    std::string word;
+    while (std::getline(file, word, '\0')) {
+        words.push_back(word);
+    }
+    return words;
+}
+
 bool sameFile(const struct stat& a, const struct stat& b)
 {
     if (S_ISCHR(a.st_mode) || S_ISCHR(b.st_mode)) {
@@ -111,7 +123,7 @@ enum class ChildState { kRuns, kEnded, kNotYet };
 // another mount namespace or a chroot. Until its exec, the child is a copy
 // of this process, with this process's descriptors.
 ChildState programState(pid_t child, const struct stat& program, const struct stat& ours,
-                        const struct stat* port)
+                        const struct stat* port, const std::vector<std::string>& words)
 {
     struct stat running = {};
     std::string exe = "/proc/" + std::to_string(child) + "/exe";
@@ -122,13 +134,24 @@ ChildState programState(pid_t child, const struct stat& program, const struct st
         return !sameFile(running, ours) && holdsOpen(child, *port) ? ChildState::kRuns
                                                                    : ChildState::kNotYet;
     }
-    return sameFile(running, program) ? ChildState::kRuns : ChildState::kNotYet;
+    if (sameFile(running, program)) {
+        return ChildState::kRuns;
+    }
+    // qemu-user runs the program inside its own process, whose executable
+    // stays the emulator: there the program runs once the child's command
+    // line is the launcher's words and the program's.
+    std::error_code failed;
+    std::string emulator = std::filesystem::read_symlink(exe, failed).filename().string();
+    return !failed && emulator.rfind("qemu-", 0) == 0 && commandLineOf(child) == words
+               ? ChildState::kRuns
+               : ChildState::kNotYet;
 }
 
 // Until the child is the program itself, not a launcher before it (a shell
 // that sets up a namespace, say, which would take a signal for itself), at
 // most 10 s; false if it was not by then.
-bool waitUntilTheProgramRuns(pid_t child, const std::string& program, const std::string& port)
+bool waitUntilTheProgramRuns(pid_t child, const std::string& program, const std::string& port,
+                             const std::vector<std::string>& words)
 {
     struct stat programFile = {};
     struct stat ours = {};
@@ -139,7 +162,8 @@ bool waitUntilTheProgramRuns(pid_t child, const std::string& program, const std:
     }
     Clock::time_point started = Clock::now();
     while (secondsSince(started) < 10) {
-        ChildState state = programState(child, programFile, ours, port.empty() ? nullptr : &portFile);
+        ChildState state =
+            programState(child, programFile, ours, port.empty() ? nullptr : &portFile, words);
         if (state != ChildState::kNotYet) {
             return true;  // runs, or has ended already: its status tells
         }
@@ -251,7 +275,7 @@ ProgramRun runProgram(const std::vector<std::string>& command, const ProgramInpu
         }
     }
     if (!input.signals.empty() &&
-        !waitUntilTheProgramRuns(child, command.back(), input.signalOnceItHolds)) {
+        !waitUntilTheProgramRuns(child, command.back(), input.signalOnceItHolds, words)) {
         kill(child, SIGKILL);
         waitpid(child, nullptr, 0);
         if (feedFd >= 0) {

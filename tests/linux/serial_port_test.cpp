@@ -27,6 +27,10 @@
 
 namespace {
 
+// qemu-user's termios translation knows no CMSPAR: under it (a cross
+// build's tests) that bit can be neither planted nor seen, so it is not
+// planted there. CMake says so (LINE_TRANSMITTER_TESTS_UNDER_QEMU_USER).
+const bool kCmsparCanBePlanted = getenv("LINE_TRANSMITTER_TESTS_UNDER_QEMU_USER") == nullptr;
 class PseudoTerminalPort : public ::testing::Test {
 protected:
     void SetUp() override
@@ -46,7 +50,10 @@ protected:
         ASSERT_GE(port, 0);
         termios settings{};
         ASSERT_EQ(tcgetattr(port, &settings), 0);
-        settings.c_cflag |= CMSPAR | PARODD | CSTOPB | CS5 | CRTSCTS | extraControlFlags;
+        settings.c_cflag |= PARODD | CSTOPB | CS5 | CRTSCTS | extraControlFlags;
+        if (kCmsparCanBePlanted) {
+            settings.c_cflag |= CMSPAR;
+        }
         settings.c_cflag &= ~static_cast<tcflag_t>(CLOCAL);
         settings.c_iflag |= IXON | IXOFF | IXANY | ICRNL | INLCR | IGNCR;
         settings.c_oflag |= OPOST | ONLCR | OCRNL;
@@ -56,7 +63,7 @@ protected:
         tcsetattr(port, TCSANOW, &settings);
         close(port);
         termios left = portSettings();
-        ASSERT_TRUE(left.c_cflag & CMSPAR) << "the port must start dirty";
+        ASSERT_TRUE(!kCmsparCanBePlanted || (left.c_cflag & CMSPAR)) << "the port must start dirty";
         ASSERT_TRUE(left.c_iflag & IXON);
         ASSERT_TRUE(left.c_oflag & OPOST);
         ASSERT_TRUE(left.c_cflag & CRTSCTS);

@@ -2,12 +2,15 @@
 # The guest's init: runs line-transmitter on the kernel's own FTDI driver
 # (usbserial, ftdi_sio) against QEMU's emulated FTDI chips. What only the
 # host can do (plug, unplug, note where its logs stand) it asks for with
-# "HOST-DO ..." on the console, then waits for the reply on ttyS1. Each case
-# prints "CASE name exit=N" and its standard error as "ERR name: ..."; the
-# host judges them with what the chips received and were set to. Last, the
-# UART ttyS2, whose far end the host paces, stands in for converter 0: a
-# real kernel tty whose bytes take time to leave, and a timed case
-# ("TIME name hundredths") for each way its drain ends.
+# "HOST-DO ..." on the console, then waits for the reply on its reply port.
+# Each case prints "CASE name exit=N" and its standard error as "ERR name:
+# ..."; the host judges them with what the chips received and were set to.
+# Last, a 16550 UART whose far end the host paces stands in for converter 0:
+# a real kernel tty whose bytes take time to leave, and a timed case ("TIME
+# name hundredths") for each way its drain ends.
+#
+# The kernel's command line names the reply port (reply_port), the UART
+# (paced_uart) and which cases run (case_set: all, or usb).
 /bin/busybox --install -s /bin
 export PATH=/bin
 mount -t proc proc /proc
@@ -19,11 +22,20 @@ echo 'root:x:0:0::/:/bin/sh' > /etc/passwd
 echo 'user:x:1000:1000::/tmp:/bin/sh' >> /etc/passwd
 echo 'root:x:0:' > /etc/group
 trap '' PIPE
-stty -F /dev/ttyS1 raw -echo
+replies=/dev/${reply_port:-ttyS1}
+stty -F "$replies" raw -echo
 
 host() {
     echo "HOST-DO $*"
-    read -r reply < /dev/ttyS1
+    read -r reply < "$replies"
+}
+# As host, the request written in two pieces with a pause between, as a
+# busy console may deliver it: the host must act on the whole line only.
+hostInTwoPieces() {
+    printf 'HOST-DO %s' "$1"
+    sleep 1
+    echo "$2"
+    read -r reply < "$replies"
 }
 
 # waitFor PORT [gone]: until the port has appeared, or gone.
@@ -45,12 +57,17 @@ plug() {
     waitFor "$3"
 }
 
-# run NAME FUNCTION: the function's exit status and standard error.
+# run NAME FUNCTION [PREFIX]: the function's exit status and standard error;
+# with PREFIX, the mark's request goes in two pieces, split after it.
 run() {
     "$2" 2> /tmp/errors
     echo "CASE $1 exit=$?"
     sed "s/^/ERR $1: /" /tmp/errors
-    host mark "$1"
+    if [ -n "$3" ]; then
+        hostInTwoPieces "mark $3" "${1#"$3"}"
+    else
+        host mark "$1"
+    fi
 }
 
 # The hundredths of a second since boot.
@@ -131,13 +148,15 @@ held() {
     wait $holder
     return $status
 }
+# 1000 lines of 100 bytes, then the unplug: the resend point then depends
+# on the kernel's page size.
 unplugged() {
     mkfifo /tmp/input
     line-transmitter < /tmp/input &
     sender=$!
     exec 4> /tmp/input
-    echo one >&4
-    sleep 1
+    awk 'BEGIN { for (i = 1; i <= 1000; ++i) printf "%099d\n", i }' >&4
+    host arrived fa 100000  # so all of them were handed over, however busy the machine
     host monitor "device_del fa"
     waitFor ttyUSB2 gone
     echo two >&4
@@ -147,6 +166,11 @@ unplugged() {
     wait $sender
 }
 
+# The page size of the running kernel, which the driver's bound follows; on
+# a line of its own, whatever the kernel's last message left unended.
+echo
+kibibytes=$(sed -n 's/^KernelPageSize: *\([0-9]*\) kB$/\1/p' /proc/self/smaps | head -n 1)
+echo "PAGE-SIZE $((kibibytes * 1024))"
 modprobe xhci-pci
 # QEMU's braille display (0403:fe72) on the generic driver: another
 # usb-serial driver's ttyUSB0, beside the FTDI ports to come.
@@ -164,7 +188,8 @@ done
 plug fb usb-serial ttyUSB10
 host monitor "info usb"  # which USB address QEMU's trace gives each chip
 host mark plugged
-run example example
+# Its mark asked for in two pieces: the host must wait for the whole line.
+run example example exa
 # From ports left at other settings: the chip must end at 19200 7E1, no flow control.
 for dirt in 57600 "cs8 cstopb -parenb" crtscts "ixon ixoff" "parenb parodd cmspar" \
             "parenb -parodd cmspar"; do
@@ -177,6 +202,10 @@ run long-line longLine
 run held held
 run no-permission asNobody
 run unplugged unplugged
+if [ "$case_set" != all ]; then
+    host done
+    poweroff -f
+fi
 
 # The UART as converter 0: its node where the program opens ttyUSB0, its
 # entry alone where the program looks for the FTDI driver's ports, beside
@@ -184,8 +213,9 @@ run unplugged unplugged
 ftdi=/sys/bus/usb-serial/drivers/ftdi_sio
 mount -t tmpfs uart-as-ftdi "$ftdi"
 touch "$ftdi/bind" "$ftdi/unbind" "$ftdi/uevent" "$ftdi/new_id" "$ftdi/remove_id"
-ln -s /sys/class/tty/ttyS2 "$ftdi/ttyUSB0"
-mount --bind /dev/ttyS2 /dev/ttyUSB0
+uart=${paced_uart:-ttyS2}
+ln -s "/sys/class/tty/$uart" "$ftdi/ttyUSB0"
+mount --bind "/dev/$uart" /dev/ttyUSB0
 host pace 0
 host mark uart
 timed drain-deadline drainDeadline

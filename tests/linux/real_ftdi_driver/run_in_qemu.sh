@@ -6,13 +6,16 @@
 # the host what each chip received (its file chardev) and was set to (QEMU's
 # usb_serial trace), and how long the guest's runs took.
 #
-#   run_in_qemu.sh PROGRAM WORK_FOLDER
+#   run_in_qemu.sh PROGRAM WORK_FOLDER [ARCHITECTURE]
 #
-# Debian's kernel and busybox-static are fetched once into WORK_FOLDER by
-# apt-get download, never installed. Exit 77 (skipped) when they cannot be
-# had, except under CI, where that is a failure.
+# ARCHITECTURE, Debian's name, is the guest's and PROGRAM's: amd64 (the
+# default), arm64, or ppc64el, whose kernel has 64 KiB pages and runs the
+# USB cases only. Debian's kernel and busybox-static of that architecture
+# are fetched once into WORK_FOLDER by apt-get download, never installed.
+# Exit 77 (skipped) when they cannot be had, except under CI, where that is
+# a failure.
 set -euo pipefail
-program=$(realpath "$1") work=$2
+program=$(realpath "$1") work=$2 architecture=${3:-amd64}
 here=$(cd "$(dirname "$0")" && pwd)
 mkdir -p "$work"
 cd "$work"
@@ -22,23 +25,64 @@ skip() {
     [ -n "${CI:-}" ] && exit 1
     exit 77
 }
-command -v qemu-system-x86_64 > /dev/null || skip "qemu-system-x86_64 is not installed"
 
-# The kernel that linux-image-amd64 depends on, and busybox: of them only
+# Each guest's machine: its console; a reply port (replies) and the paced
+# UART (uart), two 16550s; its cases (all, or the USB ones); the page size
+# of Debian's kernel for it; the emulator (qemu-user) that runs programs of
+# that architecture here: the program's loader, for its list of libraries,
+# and busybox's depmod and cpio.
+case $architecture in
+amd64)
+    machine=(qemu-system-x86_64 -machine q35 -m 256)
+    ports=(-serial file:console.log -chardev pipe,id=reply,path=reply -serial chardev:reply
+           -chardev pipe,id=uart,path=uart -serial chardev:uart)
+    console=ttyS0 replies=ttyS1 uart=ttyS2 cases=all guest_page=4096 emulator=() ;;
+arm64)
+    # The virt board's own UART, a PL011, is the console: QEMU's PL011 has
+    # no transmit FIFO and writes each byte with a blocking write, so a far
+    # end that takes nothing would stop the whole guest rather than fill the
+    # tty's queue. QEMU's PCI 16550s (the kernel's 8250_pci) are the others.
+    machine=(qemu-system-aarch64 -machine virt -cpu cortex-a57 -m 256)
+    ports=(-serial file:console.log -chardev pipe,id=reply,path=reply
+           -chardev pipe,id=uart,path=uart -device pci-serial-2x,chardev1=reply,chardev2=uart)
+    console=ttyAMA0 replies=ttyS0 uart=ttyS1 cases=all guest_page=4096 emulator=(qemu-aarch64) ;;
+ppc64el)
+    # Without KVM there are no Spectre mitigations to offer: said, not warned of.
+    machine=(qemu-system-ppc64 -m 512
+             -machine pseries,cap-cfpc=broken,cap-sbbc=broken,cap-ibs=broken,cap-ccf-assist=off)
+    ports=(-chardev file,id=console,path=console.log -device spapr-vty,chardev=console
+           -chardev pipe,id=reply,path=reply -chardev pipe,id=uart,path=uart
+           -device pci-serial-2x,chardev1=reply,chardev2=uart)
+    console=hvc0 replies=ttyS0 uart=ttyS1 cases=usb guest_page=65536 emulator=(qemu-ppc64le) ;;
+*)
+    echo "FAIL: no QEMU guest for the architecture $architecture"
+    exit 1 ;;
+esac
+command -v "${machine[0]}" > /dev/null || skip "${machine[0]} is not installed"
+[ ${#emulator[@]} -eq 0 ] || command -v "${emulator[0]}" > /dev/null ||
+    skip "${emulator[0]} is not installed (Debian: qemu-user)"
+
+# The kernel that linux-image-FLAVOUR depends on, and busybox: of them only
 # the kernel, the six modules and busybox are kept.
 usb_modules=(usb/common/usb-common usb/core/usbcore usb/host/xhci-hcd usb/host/xhci-pci
              usb/serial/usbserial usb/serial/ftdi_sio)
 if [ ! -e packages/kept/done ]; then
     rm -rf packages && mkdir -p packages/unpacked packages/kept/bin
-    kernel=$(apt-cache depends linux-image-amd64 2> /dev/null |
+    flavour=$architecture
+    [ "$architecture" = ppc64el ] && flavour=powerpc64le
+    kernel=$(apt-cache depends "linux-image-$flavour:$architecture" 2> /dev/null |
              awk '/Depends: linux-image-[0-9]/ { print $2; exit }')
-    [ -n "$kernel" ] || skip "apt-cache knows no linux-image-amd64 (run apt-get update)"
-    (cd packages && apt-get download "$kernel" busybox-static > /dev/null 2>&1) ||
-        skip "apt-get download $kernel busybox-static failed"
+    [ -n "$kernel" ] || skip "apt-cache knows no linux-image-$flavour:$architecture" \
+        "(run scripts/install-build-deps: dpkg --add-architecture $architecture, apt-get update)"
+    kernel=${kernel%:*}
+    wanted=("$kernel:$architecture" "busybox-static:$architecture")
+    (cd packages && apt-get download "${wanted[@]}" > /dev/null 2>&1) ||
+        skip "apt-get download ${wanted[*]} failed"
     for package in packages/*.deb; do
         dpkg-deb -x "$package" packages/unpacked
     done
-    cp packages/unpacked/boot/vmlinuz-* packages/kept/
+    # ppc64el's kernel is an uncompressed vmlinux.
+    cp packages/unpacked/boot/vmlinu[xz]-* packages/kept/
     cp packages/unpacked/bin/busybox packages/kept/bin/
     for module in "${usb_modules[@]}"; do
         kept=packages/kept/${module%/*}
@@ -48,8 +92,8 @@ if [ ! -e packages/kept/done ]; then
     rm -rf packages/unpacked packages/*.deb
     touch packages/kept/done
 fi
-vmlinuz=$(ls packages/kept/vmlinuz-*)
-version=${vmlinuz##*/vmlinuz-}
+vmlinuz=$(ls packages/kept/vmlinu[xz]-*)
+version=${vmlinuz##*/vmlinu[xz]-}
 
 # The initramfs: busybox, the USB host and serial modules with the
 # modules.dep that busybox's depmod makes, the program and its libraries.
@@ -60,13 +104,21 @@ for module in "${usb_modules[@]}"; do
     mkdir -p "root/lib/modules/$version/kernel/drivers/${module%/*}"
     cp "packages/kept/$module.ko" "root/lib/modules/$version/kernel/drivers/$module.ko"
 done
-root/bin/busybox depmod -b root "$version"
+"${emulator[@]}" root/bin/busybox depmod -b root "$version"
 cp "$program" root/bin/line-transmitter
-for library in $(ldd "$program" | grep -o '/[^ ]*'); do
+# The libraries as the program's own dynamic loader finds them: for another
+# architecture, those of Debian's packages of it (libc6:arm64, ...), which
+# are what a Debian system of that architecture has.
+interpreter=$(readelf -l "$program" | sed -n 's/.*interpreter: \(.*\)]$/\1/p')
+[ -e "$interpreter" ] || skip "$interpreter is missing (Debian: libstdc++6:$architecture)"
+libraries=$("${emulator[@]}" "$interpreter" --list "$program") ||
+    skip "the program's libraries are missing: $libraries (Debian: libstdc++6:$architecture)"
+for library in $(grep -o '/[^ ]*' <<< "$libraries"); do
     mkdir -p "root$(dirname "$library")"
     cp -L "$library" "root$library"
 done
-(cd root && find . | bin/busybox cpio -o -H newc 2> /dev/null) | gzip -1 > initramfs.gz
+(cd root && find . | "${emulator[@]}" bin/busybox cpio -o -H newc 2> /dev/null) |
+    gzip -1 > initramfs.gz
 
 # Every device's chardev is a file: what that chip received.
 rm -f wire-* console.log trace.log marks monitor.* reply.* uart.* uart-pace
@@ -82,11 +134,11 @@ wires=("${devices[@]}" uart)
 echo 0 > uart-pace
 mkfifo monitor.in monitor.out reply.in reply.out uart.in uart.out
 : > console.log
-qemu-system-x86_64 -machine q35 -accel tcg -m 256 -display none -no-reboot -nodefaults \
-    -kernel "$vmlinuz" -initrd initramfs.gz -append "console=ttyS0 quiet panic=-1" \
-    -serial file:console.log -chardev pipe,id=reply,path=reply -serial chardev:reply \
-    -chardev pipe,id=uart,path=uart -serial chardev:uart \
-    -chardev pipe,id=monitor,path=monitor -mon chardev=monitor,mode=readline \
+# The names after "panic" reach the guest's init as its environment.
+"${machine[@]}" -accel tcg -display none -no-reboot -nodefaults \
+    -kernel "$vmlinuz" -initrd initramfs.gz \
+    -append "console=$console quiet panic=-1 reply_port=$replies paced_uart=$uart case_set=$cases" \
+    "${ports[@]}" -chardev pipe,id=monitor,path=monitor -mon chardev=monitor,mode=readline \
     -device qemu-xhci,id=xhci,p2=15,p3=15 "${chardevs[@]}" \
     -device usb-braille,id=b0,chardev=b0,bus=xhci.0 \
     -trace 'usb_serial_set_*' -D trace.log &
@@ -98,12 +150,13 @@ exec 5> monitor.in 6> reply.in
 cat monitor.out > monitor.log &
 cat reply.out > /dev/null &
 
-# Carries out the guest's requests until it is done, within 150 s.
+# Carries out the guest's requests until it is done, within 150 s; only
+# those whose line has ended: the guest may be halfway through writing one.
 declare -A address
 done_lines=0 finished=
 deadline=$((SECONDS + 150))
 while [ -z "$finished" ] && [ $SECONDS -lt $deadline ] && kill -0 $qemu 2> /dev/null; do
-    mapfile -t requests < <(grep -a '^HOST-DO ' console.log | tr -d '\r')
+    mapfile -t requests < <(perl -ne 'print if /^HOST-DO / && /\n\z/' console.log | tr -d '\r')
     while [ $done_lines -lt ${#requests[@]} ]; do
         read -r _ verb rest <<< "${requests[$done_lines]}"
         case $verb in
@@ -115,6 +168,15 @@ while [ -z "$finished" ] && [ $SECONDS -lt $deadline ] && kill -0 $qemu 2> /dev/
             while [ "$size" != "$(stat -c %s wire-uart)" ]; do
                 size=$(stat -c %s wire-uart)
                 sleep 0.3
+            done ;;
+        arrived)  # arrived DEVICE BYTES: until DEVICE got BYTES since the last mark, 30 s at most
+            read -r device bytes <<< "$rest"
+            for column in "${!wires[@]}"; do [ "${wires[$column]}" = "$device" ] && break; done
+            since=$(tail -n 1 marks | awk -v column=$((column + 3)) '{ print $column }')
+            give_up=$((SECONDS + 30))
+            while [ $(($(stat -c %s "wire-$device") - since)) -lt "$bytes" ] &&
+                  [ $SECONDS -lt $give_up ]; do
+                sleep 0.1
             done ;;
         mark)
             sizes=$(for device in "${wires[@]}"; do stat -c %s "wire-$device"; done)
@@ -161,6 +223,7 @@ settings() {  # settings CASE DEVICE
 }
 outcome() { grep -a "^CASE $1 " console.log | tr -d '\r'; }
 errors() { grep -a "^ERR $1: " console.log | tr -d '\r' | sed "s/^ERR $1: //"; }
+hundredByteLines() { for i in $(seq 1 "$1"); do printf '%099d\n' "$i"; done; }
 is() { [ "$1" = "$2" ] || { printf '    got:  %q\n    want: %q\n' "$1" "$2"; false; }; }
 has() { [[ $1 == *"$2"* ]] || { printf '    got:  %q\n    lacks: %q\n' "$1" "$2"; false; }; }
 last() {  # the values of the last trace line of this event
@@ -213,10 +276,27 @@ check "  message names the port and the reason" has "$(errors held)" \
 check "no permission: exit 1" is "$(outcome no-permission)" "CASE no-permission exit=1"
 check "  message names the port, the reason and the group" has "$(errors no-permission)" \
     "(/dev/ttyUSB2: Permission denied); nothing was sent; add the user to the group that owns the port, usually dialout"
+# The resend point follows the running kernel's page size: what the driver
+# may hold is a page, two 256-byte transfers and a 4 KiB chip FIFO, and a
+# line is surely sent once that much followed its line feed. 1000 lines of
+# 100 bytes went before the unplug.
+reported=$(tr -d '\r' < console.log | sed -n 's/^PAGE-SIZE //p')
+echo "     the guest's kernel ($architecture) has pages of $reported bytes"
+check "the guest's kernel has the page size of Debian's $architecture kernel" \
+    is "$reported" "$guest_page"
+surely=$(((100000 - (${reported:-0} + 512 + 4096)) / 100))
 check "unplugged mid-run: exit 2" is "$(outcome unplugged)" "CASE unplugged exit=2"
-check "  one message, naming lines handed over and where to send again from" \
-    is "$(errors unplugged)" "line-transmitter: sending to converter 0 failed (/dev/ttyUSB2: Input/output error); 1 line handed over, 0 surely sent: send again from line 1 (line 1 may arrive twice); check that the converter is still plugged in and the cable is sound"
-check "  the chip got the line before it went" is "$(received unplugged fa)" "one"
+check "  one message: lines handed over, and surely sent by the bound of $((${reported:-0} / 1024)) KiB pages" \
+    is "$(errors unplugged)" "line-transmitter: sending to converter 0 failed (/dev/ttyUSB2: Input/output error); 1000 lines handed over, $surely surely sent: send again from line $((surely + 1)) (lines $((surely + 1)) to 1000 may arrive twice); check that the converter is still plugged in and the cable is sound"
+check "  the chip got the lines before it went" \
+    is "$(received unplugged fa | od -An -tx1 -v)" "$(hundredByteLines 1000 | od -An -tx1 -v)"
+
+finish() {  # finish [WHAT RAN]: the count, and the console's end on a failure
+    echo "$failures failed${1:+ ($1)}"
+    [ $failures -eq 0 ] || { echo "--- console"; tr -d '\r' < console.log | grep -a -v '^$' | tail -n 80; exit 1; }
+    exit 0
+}
+[ "$cases" = all ] || finish "the USB cases; the paced UART's run on amd64 and arm64"
 
 # --- The UART as converter 0: a real tty whose bytes take time to leave.
 # QEMU writes its bytes into a pipe of one host page, and holds 17 more (its
@@ -266,5 +346,4 @@ check "  exit 130" is "$(outcome second-signal)" "CASE second-signal exit=130"
 check "  never said to be drained" lacks "$(errors second-signal)" "drained"
 check "  what the kernel held was dropped" arrivedInOrder second-signal 100 "$page" 6500
 
-echo "$failures failed"
-[ $failures -eq 0 ] || { echo "--- console"; tr -d '\r' < console.log | grep -a -v '^$' | tail -n 80; exit 1; }
+finish
