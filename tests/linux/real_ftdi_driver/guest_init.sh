@@ -109,26 +109,27 @@ slowPort() {
     echo $(($(hundredths) - start)) > /tmp/took
     return $status
 }
-# signalLater SIGNAL DELAY...: signals slowPort's program after each delay.
+# signalLater SIGNAL DELAY [SIGNAL DELAY]...: signals slowPort's program,
+# each signal after its delay.
 signalLater() {
     (
-        signal=$1
-        shift
         while [ ! -s /tmp/sender ]; do sleep 0.01; done
-        for delay in "$@"; do
-            sleep "$delay"
-            kill -"$signal" "$(cat /tmp/sender)"
+        while [ $# -ge 2 ]; do
+            sleep "$2"
+            kill -"$1" "$(cat /tmp/sender)"
+            shift 2
         done
     ) &
 }
 drainDeadline() { lines 75 | slowPort; }
 writeStall() { lines 130 | slowPort; }
+# Two requests, of two kinds, once the input has ended: neither is heeded.
 signalInLastDrain() {
-    signalLater INT 0.5
+    signalLater TERM 0.5 HUP 0.3
     lines 100 | slowPort
 }
 secondSignal() {
-    signalLater INT 0.3 0.5
+    signalLater INT 0.3 TERM 0.5
     { lines 100; sleep 1.5; } | slowPort
 }
 
