@@ -8,11 +8,26 @@
 #include "ftd2xx.h"
 
 namespace {
-
 volatile sig_atomic_t told = 0;
+}  // namespace
 
-// The wait itself; descriptor -1 waits for nothing but the time and signals.
-WaitOutcome waitWithSignalsHeld(int descriptor, short events, int milliseconds)
+void converterStopWaiting()
+{
+    told = 1;
+}
+
+bool toldToStopWaiting()
+{
+    return told != 0;
+}
+
+void forgetStopWaiting()
+{
+    told = 0;
+}
+
+// Descriptor -1 waits for nothing but the time and signals.
+WaitOutcome waitUnlessTold(int descriptor, short events, int milliseconds)
 {
     sigset_t every;
     sigset_t callersMask;
@@ -38,23 +53,6 @@ WaitOutcome waitWithSignalsHeld(int descriptor, short events, int milliseconds)
     return outcome;
 }
 
-}  // namespace
-
-void converterStopWaiting()
-{
-    told = 1;
-}
-
-bool toldToStopWaiting()
-{
-    return told != 0;
-}
-
-void forgetStopWaiting()
-{
-    told = 0;
-}
-
 bool pauseUnlessTold(uint32_t milliseconds)
 {
     timespec start;
@@ -67,13 +65,8 @@ bool pauseUnlessTold(uint32_t milliseconds)
         if (passed >= milliseconds) {
             return true;
         }
-        if (waitWithSignalsHeld(-1, 0, static_cast<int>(milliseconds - passed)) == kTold) {
+        if (waitUnlessTold(-1, 0, static_cast<int>(milliseconds - passed)) == kTold) {
             return false;
         }
     }
-}
-
-WaitOutcome waitUnlessTold(int descriptor, short events, int milliseconds)
-{
-    return waitWithSignalsHeld(descriptor, events, milliseconds);
 }
