@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The figures in the README: the sender's rate per line length, the program
+# The figures in CONTRIBUTING.md: the sender's rate per line length, the program
 # end to end beside cat, and the stress runs. A run that fails or does not
 # send every byte gives no figure: the reason, and exit 1.
 #
