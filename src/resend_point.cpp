@@ -71,7 +71,9 @@ void startResendRecord(uint64_t holdsAtMost)
     boundTooLarge = holdsAtMost > kLargestBoundFollowed;
     lastLineEnd = 0;
     if (bound > 0 && !boundTooLarge) {
-        memset(lineEnds, 0, (bound + kBitsPerWord - 1) / kBitsPerWord * sizeof lineEnds[0]);
+        // At most the record's size, which fits any size_t.
+        size_t words = static_cast<size_t>((bound + kBitsPerWord - 1) / kBitsPerWord);
+        memset(lineEnds, 0, words * sizeof lineEnds[0]);
     }
 }
 
