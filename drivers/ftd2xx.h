@@ -115,7 +115,9 @@ const uint32_t kLargestPageSize = 262144;
 // handler of a signal that interrupted it (POSIX), or with an asynchronous
 // procedure call queued to the waiting thread after it (Windows): FT_Write
 // answers with what it took, FT_Close gives up the drain. Safe to call from
-// a signal handler and from another thread.
+// a signal handler and from another thread. (The simulated converter's
+// write to a full standard output on Windows, a WriteFile, is the one wait
+// that nothing ends.)
 void converterStopWaiting();
 
 #endif
