@@ -690,5 +690,5 @@ int main(int argc, char** argv)
     std::string filter = ::testing::GTEST_FLAG(filter);
     ::testing::GTEST_FLAG(filter) =
         filter + (filter.find('-') == std::string::npos ? "-" : ":") + notHere;
-    return RUN_ALL_TESTS();
+    return statusForCTest(RUN_ALL_TESTS());
 }
