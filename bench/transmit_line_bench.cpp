@@ -84,6 +84,5 @@ FT_STATUS FT_API FT_Write(FT_HANDLE, void*, uint32_t bytesToWrite, uint32_t* byt
 }
 FT_STATUS FT_API FT_Close(FT_HANDLE) { return FT_OK; }
 }
-void converterStopWaiting() {}
 
 BENCHMARK_MAIN();

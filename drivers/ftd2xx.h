@@ -1,16 +1,7 @@
-// Our own declaration of the five D2XX driver calls that line-transmitter
-// makes, of the status and line-setting values they use, and of three calls
-// of ours: why a call failed, how much the converter may hold, and that the
-// driver must stop waiting. Every driver in this folder implements exactly
-// these; the program never knows which one it is linked with.
-//
-// Every call blocks until it is done; none but converterStopWaiting is safe
-// to call from a signal handler. A handle is valid from a successful
-// FT_Open to its FT_Close. A driver's own waits (for room, for the drain)
-// end early only when the program tells it to stop waiting; a signal that
-// does not tell it changes nothing. The vendor's library also waits in its
-// own code (a write, up to the timeout that its driver sets), which nothing
-// ends early.
+// Our declaration of the five D2XX calls that line-transmitter makes, and of
+// three of our own. Each driver in this folder implements them; the program
+// never knows which one it is linked with. Every call blocks until done; a
+// handle is valid from a successful FT_Open to its FT_Close.
 #ifndef LINE_TRANSMITTER_FTD2XX_H
 #define LINE_TRANSMITTER_FTD2XX_H
 
@@ -40,84 +31,67 @@ enum { FT_BITS_7 = 7, FT_BITS_8 = 8 };
 enum { FT_STOP_BITS_1 = 0, FT_STOP_BITS_2 = 2 };
 enum { FT_PARITY_NONE = 0, FT_PARITY_ODD = 1, FT_PARITY_EVEN = 2 };
 
-// How long a converter may take no byte, while a write waits for room or
-// the close waits for the drain, before it counts as stopped.
+// A converter that takes no byte for this long, while a write waits for
+// room or the close for the drain, has stopped; the words that say so.
 const uint32_t kStallMilliseconds = 10000;
+const char kStoppedTakingBytes[] = "the converter stopped taking bytes";
 
 #ifdef __cplusplus
 extern "C" {
 #endif
 
-// Opens converter deviceNumber (0: the first that the driver lists) for this
-// process alone. The line then runs at 9600 baud, 8 data bits, no parity,
-// 1 stop bit, with no flow control of any kind and nothing translated,
-// whatever another program left on it. On failure *handle is not touched.
+// Opens converter deviceNumber (0: the first the driver lists) for this
+// process alone, at 9600 baud 8N1, without flow control, nothing translated,
+// whatever another program left. On failure *handle is untouched.
 FT_STATUS FT_API FT_Open(int deviceNumber, FT_HANDLE* handle);
 
-// Sets the line's speed; FT_INVALID_BAUD_RATE for one the converter lacks.
+// FT_INVALID_BAUD_RATE for a speed the converter lacks.
 FT_STATUS FT_API FT_SetBaudRate(FT_HANDLE handle, uint32_t baudRate);
 
-// Sets word length, stop bits and parity (the values below), all three
-// together; FT_INVALID_PARAMETER, with the line unchanged, for others.
+// All three together; FT_INVALID_PARAMETER, the line unchanged, for values
+// not listed above.
 FT_STATUS FT_API FT_SetDataCharacteristics(FT_HANDLE handle, uint8_t wordLength,
                                            uint8_t stopBits, uint8_t parity);
 
-// Hands bytes to the converter, in order. It returns once the driver has
-// taken them, not once they have left: the driver and the chip together may
-// still hold many KiB. It may take fewer than asked and answer FT_OK; the
-// caller goes on with the rest. A converter that has no room is waited for,
-// at most kStallMilliseconds from the call (one stall costs one deadline),
-// except by the simulated converter, whose wire, standard output, waits for
-// its reader as long as that takes. FT_OK with none taken: nothing was
-// taken by then, or the driver has been told to stop waiting.
+// Hands bytes to the converter, in order; returns once taken, not sent. It
+// may take fewer than asked and answer FT_OK: the caller goes on with the
+// rest. Without room it waits, at most kStallMilliseconds from the call;
+// FT_OK with none taken means it stalled or was told to stop waiting.
 // *bytesWritten counts the bytes taken, on failure too.
 FT_STATUS FT_API FT_Write(FT_HANDLE handle, void* buffer, uint32_t bytesToWrite,
                           uint32_t* bytesWritten);
 
-// Waits until every byte taken has left the converter, then releases it.
-// The wait lasts at most the wire time of what is still queued plus
-// kStallMilliseconds, none after a write that took nothing for that long;
-// the kernel driver's also ends once no byte has left for that long. Told
-// to stop waiting, before or during the close, it gives the wait up. FT_OK
-// only when every byte left; after a wait given up, what the driver and the
-// chip still hold may be dropped, or may still go out, in part, after the
-// close (which each driver says). The handle is invalid afterwards in any
-// case.
+// Waits until every byte taken has left, at most their wire time plus
+// kStallMilliseconds, none after a stalled write, then releases the
+// converter. FT_OK only when every byte left; a drain given up (stalled,
+// told to stop waiting) may drop what is still held. The handle is invalid
+// afterwards in any case.
 FT_STATUS FT_API FT_Close(FT_HANDLE handle);
 
 #ifdef __cplusplus
 }
 #endif
 
-// Ours, not the vendor's: what the driver knows of the last call that
-// failed, for the program's message. detail names the port and the
-// system's reason ("/dev/ttyUSB0: Permission denied"); advice says what the
-// user can do about it. Each is "" (never null) when the driver has nothing
-// to add; the texts stay valid until the next driver call.
+// Ours: what the driver knows of its last failed call, for the message.
+// detail names the port and the reason, advice what the user can do; each
+// "" when there is nothing to say, valid until the next driver call.
 struct ConverterFailure {
     const char* detail;
     const char* advice;
 };
 ConverterFailure lastConverterFailure();
 
-// Ours, not the vendor's: the most bytes that the driver and the converter
-// together may still hold, for an open handle, between a write's return and
-// the wire. A byte handed over at least this many bytes before a failure
-// has surely left; any later one may have been lost. A real converter's
-// bound is at most a memory page of the largest size that Linux has, plus
-// 8 KiB.
+// Ours: the most bytes the driver and the converter may hold between a
+// write's return and the wire: a byte handed over that long before a
+// failure has surely left. At most a page of Linux's largest size plus 8 KiB.
 uint32_t converterHoldsAtMost(FT_HANDLE handle);
 const uint32_t kLargestPageSize = 262144;
 
-// Ours, not the vendor's: the program has been asked to stop at once. From
-// this call to the end of the next FT_Close, no wait of the driver's own
-// begins, and one under way ends at once when this is called from the
-// handler of a signal that interrupted it (POSIX), or with an asynchronous
-// procedure call queued to the waiting thread after it (Windows): FT_Write
-// answers with what it took, FT_Close gives up the drain. Safe to call from
-// a signal handler and from another thread. (The simulated converter's
-// write to a full standard output on Windows, a WriteFile, is the one wait
-// that nothing ends.)
-void converterStopWaiting();
+// Ours, answered by the program: whether it has been asked to stop at once.
+// No wait of the driver's own begins then, and one under way ends: on POSIX
+// the signal that changes the answer interrupts it, on Windows a procedure
+// call queued to the waiting thread. The vendor library's own waits, and
+// the simulated converter's write on Windows, are not ended.
+bool toldToStopWaiting();
 
 #endif

@@ -6,8 +6,7 @@
 // Prints the usage or the version where asked, and answers the exit
 // status: kAllSent, or kNothingSent when standard output could not take it.
 // -1 when the run goes on; each ignored argument has then had one line on
-// standard error, its control characters escaped so that it can neither
-// split the line nor drive the terminal.
+// standard error, every byte outside printable ASCII escaped (\n, \xHH).
 int answerCommandLine(int argc, char** argv);
 
 #endif

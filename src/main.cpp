@@ -26,7 +26,7 @@ int closeAndReport(FT_HANDLE ftHandle, const TransmitProgress& progress)
     char writeCause[300];  // taken before the close's can replace it
     describeCause(writeCause, sizeof writeCause, progress.writeStatus, lastConverterFailure());
     if (progress.stalled) {
-        snprintf(writeCause, sizeof writeCause, "the converter stopped taking bytes");
+        snprintf(writeCause, sizeof writeCause, "%s", kStoppedTakingBytes);
     }
 
     bool stopped = stopRequestEndedTheLines();
@@ -51,7 +51,8 @@ int closeAndReport(FT_HANDLE ftHandle, const TransmitProgress& progress)
         return failed;
     }
     if (stopped) {
-        reportInterruption(closeStatus == FT_OK ? nullptr : closeCause, where);
+        reportInterruption(stopRequestName(1), stopRequests() >= 2 ? stopRequestName(2) : nullptr,
+                           closeStatus == FT_OK ? nullptr : closeCause, where);
         return kStoppedBySignal + firstStopSignal();
     }
     if (progress.readError != 0) {
@@ -86,7 +87,9 @@ int main(int argc, char** argv)
     if (setUpFailure != kAllSent) {
         return setUpFailure;
     }
-    printTerminalHint();
+    if (terminalHint() != nullptr) {
+        notice(terminalHint());
+    }
     startResendRecord(converterHoldsAtMost(ftHandle));
 
     TransmitProgress progress = {};

@@ -3,7 +3,6 @@
 #include <stdio.h>
 
 #include "ftd2xx_status_names.h"
-#include "stop_requests.h"
 
 namespace {
 
@@ -35,8 +34,13 @@ void describeSevenBitArrival(char* text, size_t size, unsigned char byte)
 
 void report(const char* what, const char* cause, const char* where, const char* advice)
 {
-    fprintf(stderr, "line-transmitter: %s (%s)%s%s%s%s\n", what, cause, where[0] ? "; " : "",
+    fprintf(stderr, "%s%s (%s)%s%s%s%s\n", kMessagePrefix, what, cause, where[0] ? "; " : "",
             where, advice[0] ? "; " : "", advice);
+}
+
+void notice(const char* text)
+{
+    fprintf(stderr, "%s%s\n", kMessagePrefix, text);
 }
 
 void describeCause(char* text, size_t size, FT_STATUS status, const ConverterFailure& failure)
@@ -56,7 +60,6 @@ const char* adviceFor(const ConverterFailure& failure, const char* otherwise)
     return failure.advice[0] != '\0' ? failure.advice : otherwise;
 }
 
-
 void reportSevenBitRefusal(unsigned long line, unsigned long column, unsigned char byte,
                            const char* where)
 {
@@ -69,12 +72,13 @@ void reportSevenBitRefusal(unsigned long line, unsigned long column, unsigned ch
     report(what, cause, where, kConvertToSevenBits);
 }
 
-void reportInterruption(const char* closeCause, const char* where)
+void reportInterruption(const char* first, const char* second, const char* closeCause,
+                        const char* where)
 {
-    bool twice = stopRequests() >= 2;
+    bool twice = second != nullptr;
     char signals[40];
-    snprintf(signals, sizeof signals, "%s%s%s", stopRequestName(1), twice ? ", then " : "",
-             twice ? stopRequestName(2) : "");
+    snprintf(signals, sizeof signals, "%s%s%s", first, twice ? ", then " : "",
+             twice ? second : "");
     char what[60];
     snprintf(what, sizeof what, kInterrupted, signals);
     char cause[400];

@@ -26,12 +26,16 @@ const char* const kEveryMessage[] = {
     kSevenBitsCannotCarry, kInterrupted, kReadingFailed, kClosingFailed,
     kInputClosed,     kIgnoringArgument, kCannotWriteOutput};
 
+const char kMessagePrefix[] = "line-transmitter: ";
 const char kCheckTheConverter[] =
     "check that the converter is still plugged in and the cable is sound";
 
 // "line-transmitter: WHAT (CAUSE); WHERE; ADVICE", the last two left out
 // where they are "".
 void report(const char* what, const char* cause, const char* where, const char* advice);
+
+// "line-transmitter: TEXT", a line that reports no failure.
+void notice(const char* text);
 
 // The cause of a driver call's failure: the driver's own detail, else the
 // status's name, else its number.
@@ -44,8 +48,10 @@ const char* adviceFor(const ConverterFailure& failure, const char* otherwise);
 void reportSevenBitRefusal(unsigned long line, unsigned long column, unsigned char byte,
                            const char* where);
 
-// Stop requests ended the run: the signals by name, and whether the close
-// drained (closeCause nullptr) or why not. Never "drained" after a second.
-void reportInterruption(const char* closeCause, const char* where);
+// Stop requests ended the run: the first's name, the second's (nullptr for
+// none), and whether the close drained (closeCause nullptr) or why not.
+// Never "drained" after a second.
+void reportInterruption(const char* first, const char* second, const char* closeCause,
+                        const char* where);
 
 #endif

@@ -1,14 +1,14 @@
-// Stop requests and the standard streams, the platform's business:
-// POSIX signals (SIGINT, SIGTERM, SIGHUP) in stop_requests_posix.cpp, the
-// console's control events (Ctrl-C, Ctrl-Break, the console's close) in
-// stop_requests_windows.cpp. The run and the sender see only this.
+// Stop requests: SIGINT, SIGTERM and SIGHUP on POSIX; Ctrl-C, Ctrl-Break and
+// the console's close on Windows. This module alone holds what was asked;
+// the sender, the run and the drivers (toldToStopWaiting, ftd2xx.h) ask it.
 //
-// Each request is counted the moment it comes, whatever the program is
-// doing. After the first, no further line is begun and the line going out
-// is finished, then the converter is drained and closed. At the second, the
-// driver is told to stop waiting (converterStopWaiting): the line and the
-// drain are cut short at once. Once the lines have ended without a request,
-// none is heeded: the last lines drain to their end.
+// A request counts the moment it comes, whatever the program is doing. From
+// then on no line is read, and none is begun: a line of which nothing was
+// handed to the driver is not sent, the one under way is finished. A second
+// request ends that line and the driver's waits at once. The lines end when
+// the input's end is read (a last line without a line feed is read with it)
+// or a line with ESC is handed over; from then on no request is heeded, so
+// that the last lines drain to their end.
 #ifndef LINE_TRANSMITTER_STOP_REQUESTS_H
 #define LINE_TRANSMITTER_STOP_REQUESTS_H
 
@@ -17,35 +17,30 @@
 // standard input was closed: there is nothing to send.
 bool prepareStandardStreams();
 
-// From here on, stop requests are counted. A request that was ignored when
-// the program started (nohup) stays ignored; a broken standard error does
-// not kill the program. Standard input that can make a read wait (a pipe, a
-// terminal, a socket) is read through a wait that a request ends: a request
-// that comes before it, or during it, is never left unseen until more input
-// comes.
+// From here on requests are counted, except one ignored when the program
+// started (nohup). Input that can make a read wait (a pipe, a terminal) is
+// read through a wait that a request ends.
 void watchStopRequests();
 
-// Stop requests counted so far: 0, 1, or 2 (at most).
+// Requests counted so far: 0, 1 or 2.
 int stopRequests();
 
 // The first request's signal number, which the exit status carries.
 int firstStopSignal();
 
-// The name of the first (which 1) or second (2) request, for the message:
-// "SIGINT", "Ctrl-Break", ...
+// The name of the first (which 1) or second (2) request: "SIGINT", "Ctrl-C".
 const char* stopRequestName(int which);
 
-// At the end of standard input: true when it really ended, false when the
-// end came from a stop request (a Windows console read ends at Ctrl-C).
-bool inputReallyEnded();
-
-// One line on standard error, when standard input and standard error are
-// both a terminal: lines are read from it, and how to end them.
-void printTerminalHint();
-
-// Once the lines have ended: true when a stop request ended them. When none
-// did, none is heeded from here on, so that the last lines drain to their
-// end whatever comes meanwhile.
+// The lines have ended: true when a request came first. Otherwise no
+// request is heeded from here on.
 bool stopRequestEndedTheLines();
+
+// At the end of standard input: the lines have ended, and true, unless a
+// request caused that end (a Windows console read that Ctrl-C ends).
+bool inputEnded();
+
+// Where lines are read from and how to end them, for a user who types them
+// (standard input and standard error a terminal), or nullptr.
+const char* terminalHint();
 
 #endif

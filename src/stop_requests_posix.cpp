@@ -1,13 +1,7 @@
-// Stop requests on POSIX: SIGINT, SIGTERM and SIGHUP.
-//
-// A handler counts each one the moment it comes. It is installed without
-// SA_RESTART, so that a call it interrupts returns (a write to a full pipe,
-// the wait for input) and the sender looks at the count. The only wait of
-// the program's own is the one for input: there the signals are held from
-// the look at the count to the wait, whose mask lets them in at once
-// (ppoll), so that one that comes between the two ends the wait rather than
-// waiting with it. The driver's waits are closed the same way, against the
-// flag that the handler sets at the second request.
+// Stop requests on POSIX. The handler is installed without SA_RESTART, so
+// that what it interrupts returns and the sender looks. The one wait of the
+// program's own, for input, holds the signals from its look to ppoll, whose
+// mask lets them in at once: a request between the two ends the wait.
 #include "stop_requests.h"
 
 #include <errno.h>
@@ -25,45 +19,44 @@ namespace {
 
 const int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
-volatile sig_atomic_t requests = 0;
-volatile sig_atomic_t firstSignal = 0;
-volatile sig_atomic_t secondSignal = 0;
-volatile sig_atomic_t heeded = 1;  // 0 while the last lines drain
-
-sigset_t stopSignals;
-int requestsSeenByRead = 0;  // the count when the read last looked
+// The first and second request's signal numbers, 0 until they come.
+volatile sig_atomic_t requested[2] = {0, 0};
+volatile sig_atomic_t heeded = 1;  // 0 once the lines have ended without one
+int requestsSeenByRead = 0;        // each request ends the wait for input once
 
 void onStopSignal(int signalNumber)
 {
-    if (heeded == 0 || requests >= 2) {
-        return;
+    if (heeded != 0 && requested[1] == 0) {
+        requested[requested[0] == 0 ? 0 : 1] = signalNumber;
     }
-    if (requests == 0) {
-        firstSignal = signalNumber;
-    } else {
-        secondSignal = signalNumber;
-        converterStopWaiting();
-    }
-    requests = requests + 1;
 }
 
-// Standard input read once it has something, through a wait that a stop
-// request ends: -1 and EINTR for a request the reader has not seen yet, so
-// that the sender looks at the count before the program waits any longer.
+sigset_t stopSignalSet()
+{
+    sigset_t signals;
+    sigemptyset(&signals);
+    for (int signalNumber : kStopSignals) {
+        sigaddset(&signals, signalNumber);
+    }
+    return signals;
+}
+
+// Standard input read once it has something, through a wait that a request
+// ends: -1 and EINTR for a request the reader has not reported yet.
 ssize_t readWhenReady(void*, char* buffer, size_t size)
 {
     for (;;) {
+        sigset_t stopSignals = stopSignalSet();
         sigset_t callersMask;
         pthread_sigmask(SIG_BLOCK, &stopSignals, &callersMask);
-        bool unseen = requests != requestsSeenByRead;
         int ready = -1;
         int reason = EINTR;
-        if (!unseen) {
+        if (stopRequests() == requestsSeenByRead) {
             pollfd input = {STDIN_FILENO, POLLIN, 0};
             ready = ppoll(&input, 1, nullptr, &callersMask);
             reason = errno;
         }
-        requestsSeenByRead = requests;
+        requestsSeenByRead = stopRequests();
         pthread_sigmask(SIG_SETMASK, &callersMask, nullptr);
         if (ready < 0) {
             errno = reason;
@@ -83,24 +76,6 @@ int closeNothing(void*)
     return 0;
 }
 
-// A regular file never makes a read wait; anything else (pipe, terminal,
-// socket) is read through readWhenReady.
-void readStandardInputThroughWaits()
-{
-    struct stat status;
-    if (fileno(stdin) != STDIN_FILENO || fstat(STDIN_FILENO, &status) != 0 ||
-        S_ISREG(status.st_mode)) {
-        return;
-    }
-    cookie_io_functions_t calls = {};
-    calls.read = readWhenReady;
-    calls.close = closeNothing;
-    FILE* input = fopencookie(nullptr, "r", calls);
-    if (input != nullptr) {
-        stdin = input;
-    }
-}
-
 }  // namespace
 
 bool prepareStandardStreams()
@@ -117,20 +92,14 @@ bool prepareStandardStreams()
 
 void watchStopRequests()
 {
-    requests = 0;
-    firstSignal = 0;
-    secondSignal = 0;
+    requested[0] = requested[1] = 0;
     heeded = 1;
     requestsSeenByRead = 0;
-    sigemptyset(&stopSignals);
-    for (int signalNumber : kStopSignals) {
-        sigaddset(&stopSignals, signalNumber);
-    }
+    sigset_t stopSignals = stopSignalSet();
     struct sigaction counting;
     memset(&counting, 0, sizeof counting);
     counting.sa_handler = onStopSignal;
-    counting.sa_mask = stopSignals;  // one count at a time; the next waits its turn
-    counting.sa_flags = 0;           // no SA_RESTART: what it interrupts returns
+    counting.sa_mask = stopSignals;  // one count at a time
     for (int signalNumber : kStopSignals) {
         struct sigaction previous;
         if (sigaction(signalNumber, nullptr, &previous) == 0 && previous.sa_handler != SIG_IGN) {
@@ -139,53 +108,66 @@ void watchStopRequests()
     }
     // Held by whoever started the program, they would never be heard.
     pthread_sigmask(SIG_UNBLOCK, &stopSignals, nullptr);
-    // A standard error that nobody reads must not end the run before the
-    // converter is closed.
+    // A standard error that nobody reads must not end the run unclosed.
     signal(SIGPIPE, SIG_IGN);
-    readStandardInputThroughWaits();
+    // A regular file never makes a read wait: it is read directly.
+    struct stat status;
+    if (fileno(stdin) == STDIN_FILENO && fstat(STDIN_FILENO, &status) == 0 &&
+        !S_ISREG(status.st_mode)) {
+        cookie_io_functions_t calls = {};
+        calls.read = readWhenReady;
+        calls.close = closeNothing;
+        FILE* input = fopencookie(nullptr, "r", calls);
+        stdin = input != nullptr ? input : stdin;
+    }
 }
 
 int stopRequests()
 {
-    return requests;
+    return (requested[0] != 0) + (requested[1] != 0);
+}
+
+bool toldToStopWaiting()
+{
+    return requested[1] != 0;
 }
 
 int firstStopSignal()
 {
-    return firstSignal;
+    return requested[0];
 }
 
 const char* stopRequestName(int which)
 {
-    switch (which == 1 ? firstSignal : secondSignal) {
+    switch (requested[which - 1]) {
     case SIGINT: return "SIGINT";
     case SIGTERM: return "SIGTERM";
-    case SIGHUP: return "SIGHUP";
-    default: return "a signal";
-    }
-}
-
-bool inputReallyEnded()
-{
-    return true;  // a POSIX read ends input only at its end
-}
-
-void printTerminalHint()
-{
-    if (isatty(STDIN_FILENO) && isatty(STDERR_FILENO)) {
-        fputs("line-transmitter: reading lines from the terminal; end with Ctrl-D, or with a "
-              "line holding ESC (Esc, then Enter)\n",
-              stderr);
+    default: return "SIGHUP";  // the last of kStopSignals
     }
 }
 
 bool stopRequestEndedTheLines()
 {
     // Held, so that no request lands between the look and the decision.
+    sigset_t stopSignals = stopSignalSet();
     sigset_t callersMask;
     pthread_sigmask(SIG_BLOCK, &stopSignals, &callersMask);
-    bool stopped = requests > 0;
+    bool stopped = stopRequests() > 0;
     heeded = stopped ? 1 : 0;
     pthread_sigmask(SIG_SETMASK, &callersMask, nullptr);
     return stopped;
+}
+
+bool inputEnded()
+{
+    stopRequestEndedTheLines();
+    return true;  // a POSIX read ends the input only at its end
+}
+
+const char* terminalHint()
+{
+    return isatty(STDIN_FILENO) && isatty(STDERR_FILENO)
+               ? "reading lines from the terminal; end with Ctrl-D, or with a line holding ESC "
+                 "(Esc, then Enter)"
+               : nullptr;
 }

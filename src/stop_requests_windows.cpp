@@ -1,10 +1,8 @@
 // Stop requests on Windows: the console's control events, which the system
 // delivers on a thread of its own. Ctrl-C and Ctrl-Break count as SIGINT
-// does on Linux (exit 130); the console's close counts as SIGHUP, the
-// hang-up of a terminal (exit 129). The count is atomic: the handler's
-// thread writes it, the sender's reads it. At the second request the driver
-// is told to stop waiting, then an asynchronous procedure call queued to
-// the sender's thread ends an alertable wait under way.
+// (exit 130), the console's close as SIGHUP (exit 129). The count is atomic;
+// at the second request an asynchronous procedure call queued to the
+// sender's thread ends an alertable wait of the driver's.
 #include "stop_requests.h"
 
 #include <io.h>
@@ -67,8 +65,7 @@ void countRequest(int number, DWORD event)
     } else if (before == 1) {
         secondNumber.store(number);
         secondEvent.store(event);
-        converterStopWaiting();
-        wakeMainThread();  // after telling: the wait it ends sees it was told
+        wakeMainThread();  // after counting: the wait it ends sees the second
     }
     SetEvent(requestArrived);
 }
@@ -150,28 +147,32 @@ const char* stopRequestName(int which)
     return "a stop request";
 }
 
-bool inputReallyEnded()
+bool toldToStopWaiting()
 {
-    if (stopRequests() > 0) {
-        return false;
-    }
-    if (isConsole(STD_INPUT_HANDLE) && requestArrived != nullptr) {
-        WaitForSingleObject(requestArrived, kCtrlCSettlesMilliseconds);
-    }
-    return stopRequests() == 0;
-}
-
-void printTerminalHint()
-{
-    // _isatty is true for the NUL device too; only a console asks for this.
-    if (isConsole(STD_INPUT_HANDLE) && isConsole(STD_ERROR_HANDLE)) {
-        fprintf(stderr, "line-transmitter: reading lines from the console; end with Ctrl-Z then "
-                        "Enter, or with a line holding ESC (Esc, then Enter)\n");
-    }
+    return requests.load() >= 2;
 }
 
 bool stopRequestEndedTheLines()
 {
     int none = 0;
     return !requests.compare_exchange_strong(none, kShutOut);
+}
+
+bool inputEnded()
+{
+    bool console = isConsole(STD_INPUT_HANDLE);
+    if (console && requestArrived != nullptr) {
+        WaitForSingleObject(requestArrived, kCtrlCSettlesMilliseconds);
+    }
+    // Ctrl-C ends a console read as if the input had ended; it had not.
+    return !stopRequestEndedTheLines() || !console;
+}
+
+const char* terminalHint()
+{
+    // _isatty is true for the NUL device too; only a console asks for this.
+    return isConsole(STD_INPUT_HANDLE) && isConsole(STD_ERROR_HANDLE)
+               ? "reading lines from the console; end with Ctrl-Z then Enter, or with a line "
+                 "holding ESC (Esc, then Enter)"
+               : nullptr;
 }

@@ -42,27 +42,33 @@ int32_t storedByRead(const char* from, int32_t room, bool succeeded, bool* lineE
     return at - 1;
 }
 
+// The one rule of stop requests: a request stops what has not begun, the
+// reading and a line of which no write was made yet; a second stops the
+// line under way too.
+bool stopRequested(bool lineUnderWay)
+{
+    return stopRequests() > (lineUnderWay ? 1 : 0);
+}
+
 // After a read that ended short of a line feed, neither at a full buffer
-// nor at the real end of input: true when it is to be tried again (a signal
-// cut it short, and reading goes on), false when the line is given up: at a
-// read error (its reason then in progress->readError), or when a stop
-// request ends the reading: the first does so before any of the line has
-// gone out, the second always.
-bool readAgainAfterShortRead(bool finishingLine, TransmitProgress* progress)
+// nor at the end of input: true when it is to be tried again (a signal cut
+// it short), false when the line is given up, at a read error (its reason
+// then in progress->readError) or a stop request.
+bool readAgainAfterShortRead(bool lineUnderWay, TransmitProgress* progress)
 {
     if (ferror(stdin) && errno != EINTR) {
         progress->readError = errno;
         return false;
     }
     clearerr(stdin);
-    return stopRequests() == 0 || (stopRequests() == 1 && finishingLine);
+    return !stopRequested(lineUnderWay);
 }
 
 // Reads the next piece of the current line into txBuffer: up to 999 bytes,
 // without the line feed that ends the line, and *count of them. kNoLine:
 // nothing more of a line can be had (end of input before it, a read error,
 // a stop request).
-Piece readPiece(char* txBuffer, int32_t* count, bool finishingLine, TransmitProgress* progress)
+Piece readPiece(char* txBuffer, int32_t* count, bool lineUnderWay, TransmitProgress* progress)
 {
     // Line feeds, not zeros: see storedByRead.
     memset(txBuffer, kLineFeed, kTxBufferSize);
@@ -80,12 +86,12 @@ Piece readPiece(char* txBuffer, int32_t* count, bool finishingLine, TransmitProg
         if (stored == kPieceSize) {
             break;
         }
-        if (!ferror(stdin) && inputReallyEnded()) {
+        if (!ferror(stdin) && inputEnded()) {
             // A last line without an end-of-line mark still ends here.
             *count = stored;
-            return stored > 0 || finishingLine ? kLineEnds : kNoLine;
+            return stored > 0 || lineUnderWay ? kLineEnds : kNoLine;
         }
-        if (!readAgainAfterShortRead(finishingLine, progress)) {
+        if (!readAgainAfterShortRead(lineUnderWay, progress)) {
             return kNoLine;  // a partly read line is not passed off as a whole one
         }
     }
@@ -94,14 +100,14 @@ Piece readPiece(char* txBuffer, int32_t* count, bool finishingLine, TransmitProg
     *count = stored;
     for (;;) {
         int next = getc(stdin);
-        if (next == '\n' || (next == EOF && !ferror(stdin) && inputReallyEnded())) {
+        if (next == '\n' || (next == EOF && !ferror(stdin) && inputEnded())) {
             return kLineEnds;
         }
         if (next != EOF) {
             ungetc(next, stdin);
             return kMoreFollows;
         }
-        if (!readAgainAfterShortRead(finishingLine, progress)) {
+        if (!readAgainAfterShortRead(lineUnderWay, progress)) {
             return kNoLine;
         }
     }
@@ -127,17 +133,19 @@ int32_t scanPiece(const char* txBuffer, bool* stop)
     }
 }
 
-// Hands count bytes to the converter, continuing short writes with the rest.
-// False when a write fails, when one takes nothing (the driver waited out
-// its deadline, or a second stop request told it to stop waiting), or at a
-// second request.
-bool writeWhole(FT_HANDLE ftHandle, char* txBuffer, uint32_t count, TransmitProgress* progress)
+// Hands count bytes to the converter, continuing short writes with the
+// rest; the first write puts the line under way. False at a stop request
+// that stops the line, when a write fails, or when one takes nothing (the
+// driver waited out its deadline, or was told to stop waiting).
+bool writeWhole(FT_HANDLE ftHandle, char* txBuffer, uint32_t count, bool* lineUnderWay,
+                TransmitProgress* progress)
 {
     uint32_t sent = 0;
     while (sent < count) {
-        if (stopRequests() >= 2) {
+        if (stopRequested(*lineUnderWay)) {
             return false;
         }
+        *lineUnderWay = true;
         uint32_t bajty = 0;
         FT_STATUS status = FT_Write(ftHandle, txBuffer + sent, count - sent, &bajty);
         uint32_t taken = bajty < count - sent ? bajty : count - sent;
@@ -148,7 +156,7 @@ bool writeWhole(FT_HANDLE ftHandle, char* txBuffer, uint32_t count, TransmitProg
             return false;
         }
         if (taken == 0) {
-            progress->stalled = stopRequests() < 2;
+            progress->stalled = !toldToStopWaiting();
             return false;
         }
     }
@@ -162,17 +170,16 @@ bool transmitLine(FT_HANDLE ftHandle, TransmitProgress* progress)
     char txBuffer[kTxBufferSize];
     bool stop = false;
     bool afterNul = false;           // nothing after a line's first NUL goes out
-    bool finishingLine = false;      // a piece of this line has gone out
+    bool lineUnderWay = false;       // a write of this line was made
     unsigned long lineBytesRead = 0; // of this line, in the pieces before
 
     // A line longer than 999 characters is read, and sent, a piece at a time.
     for (;;) {
-        // No line is begun after a stop request; none is gone on with after a second.
-        if (stopRequests() > (finishingLine ? 1 : 0)) {
+        if (stopRequested(lineUnderWay)) {
             return false;
         }
         int32_t stored = 0;
-        Piece piece = readPiece(txBuffer, &stored, finishingLine, progress);
+        Piece piece = readPiece(txBuffer, &stored, lineUnderWay, progress);
         if (piece == kNoLine) {
             memset(txBuffer, 0, sizeof txBuffer);
             return false;
@@ -196,7 +203,8 @@ bool transmitLine(FT_HANDLE ftHandle, TransmitProgress* progress)
             txBuffer[length] = kLineFeed;  // over the NUL behind the line
             ++length;
         }
-        bool handedOver = writeWhole(ftHandle, txBuffer, static_cast<uint32_t>(length), progress);
+        bool handedOver =
+            writeWhole(ftHandle, txBuffer, static_cast<uint32_t>(length), &lineUnderWay, progress);
         memset(txBuffer, 0, sizeof txBuffer);
         if (!handedOver) {
             return false;
@@ -205,7 +213,6 @@ bool transmitLine(FT_HANDLE ftHandle, TransmitProgress* progress)
             ++progress->linesHandedOver;
             return !stop;
         }
-        finishingLine = finishingLine || length > 0;
         lineBytesRead += static_cast<unsigned long>(stored);
     }
 }

@@ -20,14 +20,10 @@ struct TransmitProgress {
 
 // Reads one line of standard input and sends its bytes, up to its first NUL,
 // followed by a line feed. Answers true to go on, false to stop: after a line
-// that holds ESC, at the end of input, on a read error, at a stop request,
-// when the converter refuses a write or takes nothing, or before a piece that
-// holds a byte above 0x7F, which a 7-bit line would turn into another
-// character. progress says which.
-//
-// After the first stop request no line is begun and the line going out is
-// finished, so the receiver never gets a fragment; after the second, the
-// sender stops at once, even within a line.
+// that holds ESC, at the end of input, on a read error, at a stop request
+// (stop_requests.h), when the converter refuses a write or takes nothing, or
+// before a piece that holds a byte above 0x7F, which a 7-bit line would turn
+// into another character. progress says which.
 bool transmitLine(FT_HANDLE ftHandle, TransmitProgress* progress);
 
 #endif

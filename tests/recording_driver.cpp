@@ -76,8 +76,3 @@ uint32_t converterHoldsAtMost(FT_HANDLE)
 {
     return driver.holdsAtMost;
 }
-
-void converterStopWaiting()
-{
-    driver.toldToStopWaiting = true;
-}

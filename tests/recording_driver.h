@@ -21,7 +21,6 @@ struct RecordingDriver {
     std::size_t signalAtWrite = 0;    // 1-based number of a write during which...
     int signalsThen = 1;              // ...that many stop requests have come
     uint32_t holdsAtMost = 10240;     // what converterHoldsAtMost answers
-    bool toldToStopWaiting = false;   // converterStopWaiting was called
 };
 
 // Delivers `count` stop requests (SIGHUP) now.

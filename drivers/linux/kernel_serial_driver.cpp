@@ -1,6 +1,7 @@
 #include "kernel_serial_driver.h"
 
 #include <errno.h>
+#include <pwd.h>
 #include <stdio.h>
 #include <string.h>
 #include <unistd.h>
@@ -8,85 +9,78 @@
 #include <string>
 
 #include "converter_discovery.h"
+#include "converter_failure.h"
 #include "line_rate.h"
 #include "serial_port.h"
-#include "stop_waiting.h"
 
 namespace {
 
 // The program holds one converter at a time, so one record serves.
 struct OpenConverter {
     int descriptor;
-    termios settings;          // ours, whole: never read back from the port
+    termios settings;           // ours, whole: never read back from the port
     uint32_t baudRate;
-    uint32_t bitsPerCharacter; // of the framing as last set
-    bool stalled;              // a write waited out its deadline: the close waits no more
+    uint32_t bitsPerCharacter;  // of the framing as last set
+    bool stalled;               // a write waited out its deadline: the close waits no more
     char path[256];
 };
 
 OpenConverter converter = {-1, {}, 9600, 10, false, ""};
 
-// What the last failed call can tell the user.
-char failureDetail[512];
-const char* failureAdvice = "";
+const char kKernelDropped[] = "what the kernel still held was dropped at the close, what the "
+                              "converter's chip held may still go out";
 
 bool isOpen(FT_HANDLE handle)
 {
     return handle == &converter && converter.descriptor >= 0;
 }
 
-// Records "<path>: <the system's reason>" and advice, and passes status on.
-FT_STATUS failureRecorded(FT_STATUS status, const char* path, int reason, const char* advice)
+FT_STATUS failedOnPort(FT_STATUS status, const char* path, int reason)
 {
-    snprintf(failureDetail, sizeof failureDetail, "%s: %s", path,
-             reason == EINTR ? "the drain was cut short by a signal; what the kernel still "
-                               "held was dropped at the close, what the converter's chip "
-                               "held may still go out: the last line may arrive cut"
-             : reason != 0   ? strerror(reason)
-                             : "the converter stopped taking bytes; what the kernel still "
-                               "held was dropped at the close, what the converter's chip "
-                               "held may still go out");
-    failureAdvice = advice;
-    return status;
+    return failed(status, "%s: %s", path, strerror(reason));
 }
 
-const char* adviceForOpenError(int reason)
+// What the user can do when the port would not open.
+void adviseOnOpenError(int reason, const char* path)
 {
-    switch (reason) {
-    case EACCES:
-    case EPERM:
-        return "add the user to the group that owns the port, usually dialout "
-               "(as root: usermod -aG dialout $USER), then log in again";
-    case EBUSY:
-        return "another program holds the port: find it with fuser or lsof, and end it";
-    default:
-        return "unplug the converter and plug it in again";
+    if (reason == EACCES || reason == EPERM) {
+        const passwd* user = getpwuid(getuid());
+        const char* name = user != nullptr ? user->pw_name : "<your user name>";
+        advise("add %s to the group that owns the port, usually dialout (as root: usermod -aG "
+               "dialout %s), then log in again",
+               name, name);
+    } else if (reason == EBUSY) {
+        advise("another program holds the port: fuser -v %s names it (package psmisc); end it",
+               path);
+    } else {
+        advise("unplug the converter and plug it in again");
     }
 }
 
-// Why there is no converter `index`, for the message.
+// Why there is no converter `index`.
 FT_STATUS notFound(int index)
 {
-    failureAdvice = "plug the converter in; ls -l /sys/bus/usb-serial/drivers/ftdi_sio/ lists "
-                    "the ports the FTDI driver has bound";
     std::string driver;
     std::string other = otherSerialPort("/sys", &driver);
-    if (!ftdiDriverLoaded("/sys")) {
-        snprintf(failureDetail, sizeof failureDetail,
-                 "no FTDI converter: the kernel's FTDI driver (ftdi_sio) is not loaded");
-        failureAdvice = "plug the converter in, or load the driver (as root: modprobe ftdi_sio)";
-    } else if (index > 0) {
-        snprintf(failureDetail, sizeof failureDetail, "fewer than %d FTDI converters", index + 1);
-    } else {
-        snprintf(failureDetail, sizeof failureDetail, "no FTDI converter is attached");
-    }
+    char otherPort[128] = "";
     if (!other.empty()) {
-        size_t used = strlen(failureDetail);
-        snprintf(failureDetail + used, sizeof failureDetail - used,
-                 "; /dev/%s is driven by %s, not by the FTDI driver", other.c_str(),
-                 driver.c_str());
-        failureAdvice = "this program drives FTDI converters only";
+        snprintf(otherPort, sizeof otherPort, "; /dev/%s is driven by %s, not by the FTDI driver",
+                 other.c_str(), driver.c_str());
     }
+    bool loaded = ftdiDriverLoaded("/sys");
+    if (!loaded) {
+        failed(FT_DEVICE_NOT_FOUND,
+               "no FTDI converter: the kernel's FTDI driver (ftdi_sio) is not loaded%s", otherPort);
+    } else if (index > 0) {
+        failed(FT_DEVICE_NOT_FOUND, "fewer than %d FTDI converters%s", index + 1, otherPort);
+    } else {
+        failed(FT_DEVICE_NOT_FOUND, "no FTDI converter is attached%s", otherPort);
+    }
+    advise(!other.empty() ? "this program drives FTDI converters only"
+           : loaded       ? "plug the converter in; ls -l /sys/bus/usb-serial/drivers/ftdi_sio/ "
+                            "lists the ports the FTDI driver has bound"
+                          : "plug the converter in, or load the driver as root: modprobe ftdi_sio "
+                            "(package kmod)");
     return FT_DEVICE_NOT_FOUND;
 }
 
@@ -94,16 +88,17 @@ FT_STATUS notFound(int index)
 
 FT_STATUS openConverterAt(const char* path, FT_HANDLE* handle)
 {
-    failureDetail[0] = '\0';
-    failureAdvice = "";
+    clearFailure();
     if (converter.descriptor >= 0) {
-        return failureRecorded(FT_DEVICE_NOT_OPENED, path, EBUSY, "");
+        return failedOnPort(FT_DEVICE_NOT_OPENED, path, EBUSY);
     }
     FT_STATUS status = openSerialPort(path, &converter.descriptor, &converter.settings);
     if (status != FT_OK) {
         int reason = errno;
         converter.descriptor = -1;
-        return failureRecorded(status, path, reason, adviceForOpenError(reason));
+        failedOnPort(status, path, reason);
+        adviseOnOpenError(reason, path);
+        return status;
     }
     converter.baudRate = 9600;
     converter.bitsPerCharacter = bitsPerCharacter(FT_BITS_8, FT_STOP_BITS_1, FT_PARITY_NONE);
@@ -111,11 +106,6 @@ FT_STATUS openConverterAt(const char* path, FT_HANDLE* handle)
     snprintf(converter.path, sizeof converter.path, "%s", path);
     *handle = &converter;
     return FT_OK;
-}
-
-ConverterFailure lastConverterFailure()
-{
-    return ConverterFailure{failureDetail, failureAdvice};
 }
 
 // A figure of the system, not of the handle: it stays true after the
@@ -140,11 +130,11 @@ uint32_t kernelHoldsAtMost(long pageSize)
            kLargestChipFifo;
 }
 
-
 extern "C" {
 
 FT_STATUS FT_API FT_Open(int deviceNumber, FT_HANDLE* handle)
 {
+    clearFailure();
     std::string path = converterPath("/sys", "/dev", deviceNumber);
     if (path.empty()) {
         return notFound(deviceNumber);
@@ -165,7 +155,7 @@ FT_STATUS FT_API FT_SetBaudRate(FT_HANDLE handle, uint32_t baudRate)
     cfsetospeed(&settings, speed);
     cfsetispeed(&settings, speed);
     if (applySettings(converter.descriptor, settings) != FT_OK) {
-        return failureRecorded(FT_IO_ERROR, converter.path, errno, "");
+        return failedOnPort(FT_IO_ERROR, converter.path, errno);
     }
     converter.settings = settings;
     converter.baudRate = baudRate;
@@ -183,7 +173,7 @@ FT_STATUS FT_API FT_SetDataCharacteristics(FT_HANDLE handle, uint8_t wordLength,
         return FT_INVALID_PARAMETER;
     }
     if (applySettings(converter.descriptor, settings) != FT_OK) {
-        return failureRecorded(FT_IO_ERROR, converter.path, errno, "");
+        return failedOnPort(FT_IO_ERROR, converter.path, errno);
     }
     converter.settings = settings;
     converter.bitsPerCharacter = bitsPerCharacter(wordLength, stopBits, parity);
@@ -199,7 +189,7 @@ FT_STATUS FT_API FT_Write(FT_HANDLE handle, void* buffer, uint32_t bytesToWrite,
     }
     FT_STATUS status = writeSome(converter.descriptor, buffer, bytesToWrite, bytesWritten,
                                  &converter.stalled);
-    return status == FT_OK ? status : failureRecorded(status, converter.path, errno, "");
+    return status == FT_OK ? status : failedOnPort(status, converter.path, errno);
 }
 
 FT_STATUS FT_API FT_Close(FT_HANDLE handle)
@@ -210,12 +200,18 @@ FT_STATUS FT_API FT_Close(FT_HANDLE handle)
     int descriptor = converter.descriptor;
     converter.descriptor = -1;
     uint32_t rate = charactersPerSecond(converter.baudRate, converter.bitsPerCharacter);
-    FT_STATUS status = drainAndClose(descriptor, converter.stalled ? 0 : rate);
-    if (status != FT_OK) {
-        failureRecorded(status, converter.path, errno, "");
+    switch (drainAndClose(descriptor, converter.stalled ? 0 : rate)) {
+    case kDrained:
+        return FT_OK;
+    case kStalled:
+        return failed(FT_IO_ERROR, "%s: %s; %s", converter.path, kStoppedTakingBytes,
+                      kKernelDropped);
+    case kCutShort:
+        return failed(FT_IO_ERROR, "%s: %s; %s: the last line may arrive cut", converter.path,
+                      kDrainCutShort, kKernelDropped);
+    default:
+        return failedOnPort(FT_IO_ERROR, converter.path, errno);
     }
-    forgetStopWaiting();
-    return status;
 }
 
 }  // extern "C"

@@ -93,126 +93,117 @@ void onAlarm(int)
     // Ringing is all it has to do: the call it interrupts returns.
 }
 
-// tcdrain and a tty's last close sleep in the kernel until the port's
-// bytes have left, and only a signal ends that sleep early
-// (tty_wait_until_sent): tcflush cannot empty a usb-serial port first, its
-// driver having no flush operation, and only root may shorten the port's
+// tcdrain and a tty's last close sleep in the kernel until the port's bytes
+// have left, and only a signal ends that sleep early (tty_wait_until_sent):
+// a usb-serial port has no flush, and only root may shorten its
 // closing_wait (30 s). So such a call runs while SIGALRM rings every 10 ms,
-// which lets the driver look at its deadline and at whether it has been
-// told to stop waiting. The program sets no timer of its own.
-class AlarmRinging {
-public:
-    AlarmRinging()
-    {
-        struct sigaction ring;
-        memset(&ring, 0, sizeof ring);
-        ring.sa_handler = onAlarm;
-        sigemptyset(&ring.sa_mask);
-        sigaction(SIGALRM, &ring, &previousAction_);
-        sigset_t alarm;
-        sigemptyset(&alarm);
-        sigaddset(&alarm, SIGALRM);
-        pthread_sigmask(SIG_UNBLOCK, &alarm, &callersMask_);
-        itimerval every10Milliseconds = {{0, 10 * 1000}, {0, 10 * 1000}};
-        setitimer(ITIMER_REAL, &every10Milliseconds, nullptr);
-    }
-    ~AlarmRinging()
-    {
-        itimerval off = {{0, 0}, {0, 0}};
-        setitimer(ITIMER_REAL, &off, nullptr);
-        pthread_sigmask(SIG_SETMASK, &callersMask_, nullptr);
-        sigaction(SIGALRM, &previousAction_, nullptr);
-    }
-    AlarmRinging(const AlarmRinging&) = delete;
-    AlarmRinging& operator=(const AlarmRinging&) = delete;
-
-private:
-    struct sigaction previousAction_;
-    sigset_t callersMask_;
+// and the driver looks at its deadline and the program's answer at each.
+struct AlarmRinging {
+    struct sigaction previousAction;
+    sigset_t callersMask;
 };
 
-// Waits for the kernel's queue to empty, then for the chip (tcdrain, which
-// the kernel's FTDI driver extends to the chip's own buffer), all within
-// the wire time of what was queued plus kStallMilliseconds, and no longer
-// than kStallMilliseconds while no byte leaves. False, errno set, on a
-// failure, when told to stop waiting (EINTR), or at the deadline (0, ours).
-bool drain(int descriptor, uint32_t charactersPerSecond)
+AlarmRinging startAlarmRinging()
+{
+    AlarmRinging ringing;
+    struct sigaction ring;
+    memset(&ring, 0, sizeof ring);
+    ring.sa_handler = onAlarm;
+    sigaction(SIGALRM, &ring, &ringing.previousAction);
+    sigset_t alarm;
+    sigemptyset(&alarm);
+    sigaddset(&alarm, SIGALRM);
+    pthread_sigmask(SIG_UNBLOCK, &alarm, &ringing.callersMask);
+    itimerval every10Milliseconds = {{0, 10 * 1000}, {0, 10 * 1000}};
+    setitimer(ITIMER_REAL, &every10Milliseconds, nullptr);
+    return ringing;
+}
+
+void stopAlarmRinging(const AlarmRinging& ringing)
+{
+    itimerval off = {{0, 0}, {0, 0}};
+    setitimer(ITIMER_REAL, &off, nullptr);
+    pthread_sigmask(SIG_SETMASK, &ringing.callersMask, nullptr);
+    sigaction(SIGALRM, &ringing.previousAction, nullptr);
+}
+
+// tcdrain, which the kernel's FTDI driver extends to the chip's own buffer,
+// while the alarm rings.
+DrainEnd drainTheChip(int descriptor, long long deadline)
+{
+    for (;;) {
+        if (toldToStopWaiting()) {
+            return kCutShort;
+        }
+        if (tcdrain(descriptor) == 0) {
+            return kDrained;
+        }
+        if (errno != EINTR) {
+            return kDrainFailed;
+        }
+        if (millisecondsNow() >= deadline) {
+            return kStalled;
+        }
+    }
+}
+
+// The kernel's queue first, then the chip, as drainAndClose says.
+DrainEnd drain(int descriptor, uint32_t charactersPerSecond)
 {
     int queued = 0;
-    if (ioctl(descriptor, TIOCOUTQ, &queued) != 0) {
-        return false;
-    }
     if (charactersPerSecond == 0) {
-        errno = 0;  // a write waited out its deadline already: no second wait
-        return false;
+        return kStalled;  // a write waited out its deadline already: no second wait
     }
-    long long now = millisecondsNow();
-    long long deadline = now + kStallMilliseconds + queued * 1000LL / charactersPerSecond;
-    // A queue that does not shrink for kStallMilliseconds has stalled,
-    // however far the wire-time deadline is.
-    long long lastMove = now;
+    if (ioctl(descriptor, TIOCOUTQ, &queued) != 0) {
+        return kDrainFailed;
+    }
+    long long lastMove = millisecondsNow();
+    long long deadline = lastMove + kStallMilliseconds + queued * 1000LL / charactersPerSecond;
     while (queued > 0) {
         long long stallDeadline = lastMove + kStallMilliseconds;
         long long left = (deadline < stallDeadline ? deadline : stallDeadline) - millisecondsNow();
         if (left <= 0) {
-            errno = 0;  // ours: the converter stopped taking bytes
-            return false;
+            return kStalled;
         }
         int slice = static_cast<int>(left < kRecheckMilliseconds ? left : kRecheckMilliseconds);
         WaitOutcome outcome = waitUnlessTold(-1, 0, slice);
         if (outcome == kTold) {
-            errno = EINTR;
-            return false;
+            return kCutShort;
         }
         int before = queued;
         if (outcome == kWaitFailed || ioctl(descriptor, TIOCOUTQ, &queued) != 0) {
-            return false;
+            return kDrainFailed;
         }
         if (queued < before) {
             lastMove = millisecondsNow();
         }
     }
-    AlarmRinging ringing;
-    for (;;) {
-        if (toldToStopWaiting()) {
-            errno = EINTR;
-            return false;
-        }
-        if (tcdrain(descriptor) == 0) {
-            return true;
-        }
-        if (errno != EINTR) {
-            return false;
-        }
-        if (millisecondsNow() >= deadline) {
-            errno = 0;  // the chip's own buffer did not empty within the deadline
-            return false;
-        }
-    }
+    AlarmRinging ringing = startAlarmRinging();
+    DrainEnd end = drainTheChip(descriptor, deadline);
+    int reason = errno;
+    stopAlarmRinging(ringing);
+    errno = reason;
+    return end;
 }
 
 }  // namespace
 
-FT_STATUS drainAndClose(int descriptor, uint32_t charactersPerSecond)
+DrainEnd drainAndClose(int descriptor, uint32_t charactersPerSecond)
 {
-    bool drained = drain(descriptor, charactersPerSecond);
+    DrainEnd end = drain(descriptor, charactersPerSecond);
     int reason = errno;
     // Exclusive mode outlives us while another process holds the port.
     ioctl(descriptor, TIOCNXCL);
     flock(descriptor, LOCK_UN);
-    int closed = 0;
-    if (drained) {
-        closed = close(descriptor);
-        reason = closed != 0 ? errno : reason;
-    } else {
-        // Given up: the close must not wait again, up to closing_wait, for
-        // what the kernel still holds. Cut short in turn, the kernel drops
-        // it (usb-serial's generic close, the serial core's shutdown); the
-        // converter's chip still sends what it has.
-        AlarmRinging ringing;
-        close(descriptor);
+    if (end == kDrained) {
+        return close(descriptor) == 0 ? kDrained : kDrainFailed;
     }
+    // Given up: the close must not wait again, up to closing_wait, for what
+    // the kernel still holds. Cut short in turn, the kernel drops it
+    // (usb-serial's generic close, the serial core's shutdown).
+    AlarmRinging ringing = startAlarmRinging();
+    close(descriptor);
+    stopAlarmRinging(ringing);
     errno = reason;
-    return drained && closed == 0 ? FT_OK : FT_IO_ERROR;
+    return end;
 }
-

@@ -68,20 +68,20 @@ FT_STATUS openSerialPort(const char* path, int* descriptor, termios* settings)
         return statusForOpenError(errno);
     }
     // Two programs writing to one line interleave their bytes: hold it alone.
+    // Exclusive mode comes last, so that no failure after it leaves it set.
     termios inherited;
-    FT_STATUS status = FT_OK;
+    FT_STATUS status = FT_DEVICE_NOT_OPENED;
     if (flock(port, LOCK_EX | LOCK_NB) != 0) {
         errno = EBUSY;  // the other holder's lock, told the way open would tell it
-        status = FT_DEVICE_NOT_OPENED;
-    } else if (ioctl(port, TIOCEXCL) != 0 || tcgetattr(port, &inherited) != 0) {
-        status = FT_DEVICE_NOT_OPENED;
-    } else {
+    } else if (tcgetattr(port, &inherited) == 0) {
         *settings = settingsAtOpen(inherited);
         status = applySettings(port, *settings);
+        if (status == FT_OK && ioctl(port, TIOCEXCL) != 0) {
+            status = FT_DEVICE_NOT_OPENED;
+        }
     }
     if (status != FT_OK) {
         int reason = errno;
-        ioctl(port, TIOCNXCL);
         close(port);
         errno = reason;
         return status;

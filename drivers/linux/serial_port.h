@@ -1,8 +1,7 @@
 // A serial port through the kernel's tty layer, as the driver uses it:
 // exclusive raw open, line settings of our own making (port_settings.cpp),
-// writes with a deadline and a bounded draining close (port_io.cpp), with
-// driver statuses. On failure errno holds the system's reason, or 0 where
-// the failure is ours (a deadline passed).
+// writes with a deadline and a bounded draining close (port_io.cpp). On a
+// failure errno holds the system's reason.
 #ifndef LINE_TRANSMITTER_SERIAL_PORT_H
 #define LINE_TRANSMITTER_SERIAL_PORT_H
 
@@ -36,15 +35,20 @@ FT_STATUS applySettings(int descriptor, const termios& wanted);
 FT_STATUS writeSome(int descriptor, const void* bytes, uint32_t count, uint32_t* written,
                     bool* stalled);
 
+enum DrainEnd {
+    kDrained,
+    kStalled,     // no byte left for kStallMilliseconds, or the wire-time deadline passed
+    kCutShort,    // told to stop waiting
+    kDrainFailed  // errno says why
+};
+
 // Waits until the bytes have left the port, at most their wire time at
 // charactersPerSecond plus kStallMilliseconds, and no longer than
-// kStallMilliseconds without a byte leaving; no wait at all for a
-// charactersPerSecond of 0, a port that has stalled already, nor once the
-// driver is told to stop waiting. Then gives the port up and closes it.
-// When the wait was given up (a deadline, told to stop, a failure), the
-// close is too: the kernel drops what it still held instead of waiting for
-// it up to the port's closing_wait, and the chip still sends what it has.
-// FT_OK only when every byte left.
-FT_STATUS drainAndClose(int descriptor, uint32_t charactersPerSecond);
+// kStallMilliseconds without a byte leaving; none at all for a
+// charactersPerSecond of 0, a port that stalled already. Then gives the
+// port up and closes it. A close after a wait given up is cut short too:
+// the kernel drops what it held rather than wait up to closing_wait; the
+// chip still sends what it has.
+DrainEnd drainAndClose(int descriptor, uint32_t charactersPerSecond);
 
 #endif

@@ -3,6 +3,7 @@
 // once, so it holds nothing between a write's return and the wire; it says
 // it holds what its switch says, so that the resend point reads as on a
 // real converter.
+#include "converter_failure.h"
 #include "ftd2xx.h"
 #include "simulated_hardware.h"
 #include "stop_waiting.h"
@@ -16,6 +17,12 @@ extern "C" {
 
 FT_STATUS FT_API FT_Open(int deviceNumber, FT_HANDLE* handle)
 {
+    // The null device that took a closed standard output's place is no wire.
+    if (wireClosedAtStart()) {
+        failed(FT_DEVICE_NOT_FOUND, "the simulated converter's wire, standard output, is closed");
+        advise("give it a standard output, as in line-transmitter-sim < lines.txt > wire.bin");
+        return FT_DEVICE_NOT_FOUND;
+    }
     FT_STATUS status = openSimulatedLine(&line, deviceNumber, handle);
     if (status == FT_OK) {
         openWire();
@@ -47,7 +54,7 @@ FT_STATUS FT_API FT_Write(FT_HANDLE handle, void* buffer, uint32_t bytesToWrite,
         pauseUnlessTold(kStallMilliseconds);  // no room comes: the deadline passes
         return FT_OK;
     }
-    return takeSimulatedWrite(&line, buffer, bytesToWrite, fault, true, bytesWritten);
+    return takeSimulatedWrite(&line, buffer, bytesToWrite, fault, bytesWritten);
 }
 
 FT_STATUS FT_API FT_Close(FT_HANDLE handle)
@@ -56,19 +63,11 @@ FT_STATUS FT_API FT_Close(FT_HANDLE handle)
     FT_STATUS status = closeSimulatedLine(&line, handle);
     if (status != FT_INVALID_HANDLE) {
         closeWire();
-        forgetStopWaiting();
     }
     return status;
 }
 
 }  // extern "C"
-
-// The simulated hardware has no more to say than its statuses, but for a
-// switch that FT_Open refused.
-ConverterFailure lastConverterFailure()
-{
-    return refusedSwitch();
-}
 
 uint32_t converterHoldsAtMost(FT_HANDLE)
 {

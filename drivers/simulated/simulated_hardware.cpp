@@ -6,12 +6,10 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "converter_failure.h"
 #include "wire_output.h"
 
 namespace {
-
-char refusal[256];
-const char* refusalAdvice = "";
 
 const char* switchValue(const char* name)
 {
@@ -70,7 +68,6 @@ void traceCall(const char* format, ...)
 bool readSwitches(FaultSwitch* switches)
 {
     *switches = FaultSwitch{"", 0, kNoFault, 10240};
-    refusal[0] = '\0';
     const char* fail = switchValue("LINE_TRANSMITTER_SIM_FAIL");
     const char* const wholeCalls[] = {"", "FT_Open", "FT_SetBaudRate", "FT_SetDataCharacteristics",
                                       "FT_Close"};
@@ -82,28 +79,23 @@ bool readSwitches(FaultSwitch* switches)
         }
     }
     if (!known) {
-        snprintf(refusal, sizeof refusal,
-                 "LINE_TRANSMITTER_SIM_FAIL=%.100s is no fault of the simulated converter", fail);
-        refusalAdvice = "set it to FT_Open, FT_SetBaudRate, FT_SetDataCharacteristics, FT_Close, "
-                        "FT_Write:N, FT_Write:N:short or FT_Write:N:stall, or unset it";
+        failed(FT_INVALID_PARAMETER,
+               "LINE_TRANSMITTER_SIM_FAIL=%.100s is no fault of the simulated converter", fail);
+        advise("set it to FT_Open, FT_SetBaudRate, FT_SetDataCharacteristics, FT_Close, "
+               "FT_Write:N, FT_Write:N:short or FT_Write:N:stall, or unset it");
         return false;
     }
     const char* holds = switchValue("LINE_TRANSMITTER_SIM_HOLDS");
     if (strspn(holds, "0123456789") != strlen(holds)) {
-        snprintf(refusal, sizeof refusal, "LINE_TRANSMITTER_SIM_HOLDS=%.100s is no count of bytes",
-                 holds);
-        refusalAdvice = "set it to a number of bytes, or unset it";
+        failed(FT_INVALID_PARAMETER, "LINE_TRANSMITTER_SIM_HOLDS=%.100s is no count of bytes",
+               holds);
+        advise("set it to a number of bytes, or unset it");
         return false;
     }
     if (*holds != '\0') {
         switches->holdsAtMost = static_cast<uint32_t>(strtoul(holds, nullptr, 10));
     }
     return true;
-}
-
-ConverterFailure refusedSwitch()
-{
-    return ConverterFailure{refusal, refusal[0] != '\0' ? refusalAdvice : ""};
 }
 
 namespace {
@@ -136,6 +128,7 @@ WriteFault faultOfWrite(const FaultSwitch& switches, unsigned long write)
 FT_STATUS openSimulatedLine(SimulatedLine* line, int deviceNumber, FT_HANDLE* handle)
 {
     traceCall("FT_Open %d", deviceNumber);
+    clearFailure();
     if (!readSwitches(&line->switches)) {
         return FT_INVALID_PARAMETER;
     }
@@ -212,7 +205,7 @@ FT_STATUS beginSimulatedWrite(SimulatedLine* line, FT_HANDLE handle, uint32_t co
 }
 
 FT_STATUS takeSimulatedWrite(SimulatedLine* line, const void* bytes, uint32_t count,
-                             WriteFault fault, bool heedStopWaiting, uint32_t* taken)
+                             WriteFault fault, uint32_t* taken)
 {
     uint32_t accepted = fault == kShortWrite ? (count + 1) / 2 : count;
     unsigned char mask = static_cast<unsigned char>((1u << line->wordLength) - 1u);
@@ -225,7 +218,7 @@ FT_STATUS takeSimulatedWrite(SimulatedLine* line, const void* bytes, uint32_t co
         for (uint32_t i = 0; i < size; ++i) {
             chunk[i] = from[*taken + i] & mask;
         }
-        uint32_t written = writeToWire(chunk, size, heedStopWaiting, &refused);
+        uint32_t written = writeToWire(chunk, size, &refused);
         *taken += written;
         if (written < size) {
             break;

@@ -32,9 +32,8 @@ struct FaultSwitch {
 };
 
 // Reads the switches for a new open. False when one holds a value the
-// hardware does not know; refusedSwitch() then says which, and what to do.
+// hardware does not know, recorded as the failure (converter_failure.h).
 bool readSwitches(FaultSwitch* switches);
-ConverterFailure refusedSwitch();
 
 // One simulated converter: open or not, its framing, its writes so far.
 // Its handle is its own address.
@@ -64,9 +63,9 @@ FT_STATUS beginSimulatedWrite(SimulatedLine* line, FT_HANDLE handle, uint32_t co
 // The write takes its bytes, half of them for a short one, and puts them
 // on the wire, standard output, as a receiver with the line's word length
 // gets them: the bits above it cleared. *taken counts them; FT_IO_ERROR
-// when standard output refused them. heedStopWaiting: a full standard
-// output is waited for only until the driver is told to stop waiting.
+// when standard output refused them. A full standard output is waited for
+// until the program tells the driver to stop waiting.
 FT_STATUS takeSimulatedWrite(SimulatedLine* line, const void* bytes, uint32_t count,
-                             WriteFault fault, bool heedStopWaiting, uint32_t* taken);
+                             WriteFault fault, uint32_t* taken);
 
 #endif

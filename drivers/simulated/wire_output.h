@@ -5,6 +5,9 @@
 
 #include <stdint.h>
 
+// Whether standard output was closed when the program started.
+bool wireClosedAtStart();
+
 // Takes standard output as the wire, for the driver's writes from here on;
 // and gives it back.
 void openWire();
@@ -12,9 +15,7 @@ void closeWire();
 
 // Writes count bytes, at most 1024, waiting for room as long as the reader
 // makes it; the bytes written. Fewer when standard output refused them
-// (*refused is then set) or, where heedStopWaiting is set, when the driver
-// was told to stop waiting while it had no room.
-uint32_t writeToWire(const unsigned char* bytes, uint32_t count, bool heedStopWaiting,
-                     bool* refused);
+// (*refused is then set) or when told to stop waiting while it had no room.
+uint32_t writeToWire(const unsigned char* bytes, uint32_t count, bool* refused);
 
 #endif

@@ -15,6 +15,9 @@ enum WireKind {
     kPolled        // anything else: polled for room before each write
 };
 
+// Looked at before main, where the program puts the null device in place.
+const bool closedAtStart = fcntl(STDOUT_FILENO, F_GETFD) == -1;
+
 int wire = STDOUT_FILENO;
 WireKind kind = kPolled;
 
@@ -33,6 +36,11 @@ bool roomOrTold(int descriptor)
 }
 
 }  // namespace
+
+bool wireClosedAtStart()
+{
+    return closedAtStart;
+}
 
 void openWire()
 {
@@ -66,22 +74,21 @@ void closeWire()
     kind = kPolled;
 }
 
-uint32_t writeToWire(const unsigned char* bytes, uint32_t count, bool heedStopWaiting,
-                     bool* refused)
+uint32_t writeToWire(const unsigned char* bytes, uint32_t count, bool* refused)
 {
     uint32_t done = 0;
     while (done < count) {
         // Polled: a write of 1024 bytes or fewer to a pipe that polls
         // writable finds a free page and does not block, so the wait for
         // room is here, where being told to stop ends it.
-        if (heedStopWaiting && kind == kPolled && !roomOrTold(wire)) {
+        if (kind == kPolled && !roomOrTold(wire)) {
             return done;
         }
-        ssize_t written = write(heedStopWaiting ? wire : STDOUT_FILENO, bytes + done, count - done);
+        ssize_t written = write(wire, bytes + done, count - done);
         if (written < 0 && errno == EINTR) {
             continue;  // a signal that did not tell the driver to stop
         }
-        if (written < 0 && errno == EAGAIN && heedStopWaiting) {
+        if (written < 0 && errno == EAGAIN) {
             if (!roomOrTold(wire)) {
                 return done;
             }

@@ -6,6 +6,17 @@
 // own runtime, whose text mode would turn each line feed into CR LF. A
 // write to a full pipe waits for its reader: a console control event
 // cannot end it.
+namespace {
+// Looked at before main, as the program started.
+const HANDLE outputAtStart = GetStdHandle(STD_OUTPUT_HANDLE);
+const bool closedAtStart = outputAtStart == nullptr || outputAtStart == INVALID_HANDLE_VALUE;
+}  // namespace
+
+bool wireClosedAtStart()
+{
+    return closedAtStart;
+}
+
 void openWire()
 {
 }
@@ -14,7 +25,7 @@ void closeWire()
 {
 }
 
-uint32_t writeToWire(const unsigned char* bytes, uint32_t count, bool, bool* refused)
+uint32_t writeToWire(const unsigned char* bytes, uint32_t count, bool* refused)
 {
     HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
     uint32_t done = 0;

@@ -7,26 +7,6 @@
 
 #include "ftd2xx.h"
 
-namespace {
-volatile sig_atomic_t told = 0;
-}  // namespace
-
-void converterStopWaiting()
-{
-    told = 1;
-}
-
-bool toldToStopWaiting()
-{
-    return told != 0;
-}
-
-void forgetStopWaiting()
-{
-    told = 0;
-}
-
-// Descriptor -1 waits for nothing but the time and signals.
 WaitOutcome waitUnlessTold(int descriptor, short events, int milliseconds)
 {
     sigset_t every;
@@ -35,7 +15,7 @@ WaitOutcome waitUnlessTold(int descriptor, short events, int milliseconds)
     pthread_sigmask(SIG_BLOCK, &every, &callersMask);
     WaitOutcome outcome = kTold;
     int reason = 0;
-    if (told == 0) {
+    if (!toldToStopWaiting()) {
         pollfd ready = {descriptor, events, 0};
         timespec pause = {static_cast<time_t>(milliseconds / 1000),
                           static_cast<long>(milliseconds % 1000) * 1000000L};
@@ -43,7 +23,7 @@ WaitOutcome waitUnlessTold(int descriptor, short events, int milliseconds)
                           &callersMask);
         reason = errno;
         // A handler that ran inside the wait may have told the driver.
-        outcome = told != 0       ? kTold
+        outcome = toldToStopWaiting() ? kTold
                   : count > 0     ? kReady
                   : count == 0 || reason == EINTR ? kLookAgain
                                                   : kWaitFailed;

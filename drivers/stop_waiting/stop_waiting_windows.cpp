@@ -2,29 +2,7 @@
 
 #include <windows.h>
 
-#include <atomic>
-
 #include "ftd2xx.h"
-
-namespace {
-// Set on the console handler's thread, read on the waiting one.
-std::atomic<bool> told{false};
-}  // namespace
-
-void converterStopWaiting()
-{
-    told.store(true);
-}
-
-bool toldToStopWaiting()
-{
-    return told.load();
-}
-
-void forgetStopWaiting()
-{
-    told.store(false);
-}
 
 bool pauseUnlessTold(uint32_t milliseconds)
 {
@@ -32,7 +10,7 @@ bool pauseUnlessTold(uint32_t milliseconds)
     // ends the pause at once; a call queued for another reason does not.
     ULONGLONG end = GetTickCount64() + milliseconds;
     for (;;) {
-        if (told.load()) {
+        if (toldToStopWaiting()) {
             return false;
         }
         ULONGLONG now = GetTickCount64();

@@ -13,6 +13,7 @@
 
 #include <chrono>
 
+#include "converter_failure.h"
 #include "d2xx_further_calls.h"
 #include "ftd2xx.h"
 #include "ftd2xx_status_names.h"
@@ -61,25 +62,12 @@ struct OpenConverter {
 const OpenConverter kLineAtOpen = {9600, 10, false};
 OpenConverter converter = kLineAtOpen;
 
-char failureDetail[300] = "";
-const char* failureAdvice = "";
-
-// Records what failed, and passes status on.
-FT_STATUS failureRecorded(FT_STATUS status, const char* advice, const char* what)
-{
-    snprintf(failureDetail, sizeof failureDetail, "%s", what);
-    failureAdvice = advice;
-    return status;
-}
-
 // Records that the library refused a setting, naming its status.
 FT_STATUS refused(FT_STATUS status, const char* what)
 {
     const char* name = ftStatusName(status);
-    snprintf(failureDetail, sizeof failureDetail, "%s: " VENDOR_LIBRARY_NAME " answered %s",
-             what, name != nullptr ? name : "an unknown status");
-    failureAdvice = "";
-    return status;
+    return failed(status, "%s: " VENDOR_LIBRARY_NAME " answered %s", what,
+                  name != nullptr ? name : "an unknown status");
 }
 
 template <typename Call>
@@ -194,13 +182,11 @@ extern "C" {
 
 FT_STATUS FT_API FT_Open(int deviceNumber, FT_HANDLE* handle)
 {
-    failureDetail[0] = '\0';
-    failureAdvice = "";
+    clearFailure();
     if (!loadVendorCalls()) {
-        return failureRecorded(FT_DEVICE_NOT_FOUND,
-                               "install the converter's driver from its vendor, which brings "
-                               "the library",
-                               libraryProblem);
+        failed(FT_DEVICE_NOT_FOUND, "%s", libraryProblem);
+        advise("install the converter's driver from its vendor, which brings the library");
+        return FT_DEVICE_NOT_FOUND;
     }
     FT_HANDLE opened = nullptr;
     FT_STATUS status = vendor.open(deviceNumber, &opened);
@@ -278,16 +264,12 @@ FT_STATUS FT_API FT_Close(FT_HANDLE handle)
         vendor.purge(handle, FT_PURGE_TX | FT_PURGE_RX);
     }
     FT_STATUS closeStatus = vendor.close(handle);
-    forgetStopWaiting();
     switch (result) {
     case kDrainGivenUp:
-        return failureRecorded(FT_IO_ERROR, "",
-                               "the drain was cut short and the rest discarded: the last line "
-                               "may be cut");
+        return failed(FT_IO_ERROR, "%s and the rest discarded: the last line may be cut",
+                      kDrainCutShort);
     case kDrainTooLong:
-        return failureRecorded(FT_IO_ERROR, "",
-                               "the converter stopped taking bytes; what it still held was "
-                               "discarded");
+        return failed(FT_IO_ERROR, "%s; what it still held was discarded", kStoppedTakingBytes);
     case kDrainFailed:
         return drainStatus;
     case kDrained:
@@ -297,11 +279,6 @@ FT_STATUS FT_API FT_Close(FT_HANDLE handle)
 }
 
 }  // extern "C"
-
-ConverterFailure lastConverterFailure()
-{
-    return ConverterFailure{failureDetail, failureAdvice};
-}
 
 uint32_t converterHoldsAtMost(FT_HANDLE)
 {

@@ -130,7 +130,7 @@ FT_STATUS FT_API FT_Write(FT_HANDLE handle, void* buffer, uint32_t bytesToWrite,
         } while (converter.writeTimeout == 0);
         return FT_OK;
     }
-    status = takeSimulatedWrite(&converter.line, buffer, bytesToWrite, fault, false, bytesWritten);
+    status = takeSimulatedWrite(&converter.line, buffer, bytesToWrite, fault, bytesWritten);
     drainQueue();
     converter.queued += *bytesWritten;
     return status;
@@ -216,3 +216,10 @@ FT_STATUS FT_API FT_Purge(FT_HANDLE handle, uint32_t mask)
 }
 
 }  // extern "C"
+
+// The vendor's library cannot be told to stop waiting: the simulated
+// hardware's waits in it run to their end.
+bool toldToStopWaiting()
+{
+    return false;
+}

@@ -92,7 +92,7 @@ int main(int argc, char** argv)
     const char* row = "a Ctrl-C just after a console read ended";
     watchStopRequests();
     bool ended = true;
-    sendWhile({CTRL_C_EVENT, 20, 1}, [&] { ended = inputReallyEnded(); });
+    sendWhile({CTRL_C_EVENT, 20, 1}, [&] { ended = inputEnded(); });
     check(!ended, row, "the end of input waits for the Ctrl-C that caused it");
     check(stopRequests() == 1, row, "one request counted");
     check(firstStopSignal() == 2, row, "counted as SIGINT");
@@ -100,7 +100,7 @@ int main(int argc, char** argv)
 
     row = "an end of console input with no Ctrl-C";
     watchStopRequests();
-    check(inputReallyEnded(), row, "it really ended");
+    check(inputEnded(), row, "it really ended");
 
     row = "one Ctrl-C while the program does not wait";
     watchStopRequests();
@@ -116,7 +116,6 @@ int main(int argc, char** argv)
     bool waitedOut = true;
     double seconds = secondsOf([&] { waitedOut = pauseUnlessTold(5000); });
     check(!waitedOut && seconds < 1, row, "no wait of the driver's begins");
-    forgetStopWaiting();
     SleepEx(0, TRUE);  // the wake-up it queued, so that the next row starts clean
 
     row = "one Ctrl-C during a driver's wait";
@@ -133,7 +132,6 @@ int main(int argc, char** argv)
     check(lstrcmpA(stopRequestName(2), "Ctrl-C") == 0, row, "the second named Ctrl-C");
     sendWhile({CTRL_C_EVENT, 10, 1}, [] {});
     check(stopRequests() == 2, row, "counted up to two");
-    forgetStopWaiting();
     SleepEx(0, TRUE);
 
     row = "Ctrl-C during the last drain of a run that nothing stopped";
@@ -149,7 +147,6 @@ int main(int argc, char** argv)
     check(stopRequestEndedTheLines(), row, "ended the lines");
     sendWhile({CTRL_C_EVENT, 10, 1}, [] {});
     check(stopRequests() == 2 && toldToStopWaiting(), row, "a second still cuts the drain short");
-    forgetStopWaiting();
 
     fprintf(log, "%d checks failed\n", failures);
     fclose(log);
