@@ -1,68 +1,166 @@
-// A stop request placed exactly at each write of a run, by strace's signal
-// injection (the signal is delivered as the write begins): rows that every
-// driver must keep, whatever the input and whatever the write meets. The
-// n-th write of a run of short lines is line n's: that line is finished, no
-// further one is read, and the message says to send again from line n + 1,
-// also when the input ends right after it. Requests at the second and the
-// fourth write of a long line cut it short at the fourth. A terminal's
-// write (n_tty_write) that begins with a signal pending takes nothing, and
-// the driver writes again: there the second request lands on the second
-// piece's write again, and the line ends after two pieces.
+// A stop request placed at every system call that a run makes once its stop
+// handlers are in place, by strace's signal injection: each input is run
+// once and its calls recorded, then run again with SIGINT at each
+// invocation of each kind of call in turn (at most kMostOfAKind of a kind,
+// spread over the run). Each row expects the rule: the line of which a
+// write was made by then is finished and no other line goes out; once the
+// input's end was read, a request changes nothing. A last row puts
+// requests at the second and the fourth write of a long line, which is cut
+// short at the fourth; a terminal's write (n_tty_write) that begins with a
+// signal pending takes nothing and is made again, so on a terminal the
+// second request lands on the second piece's write again.
 #ifndef LINE_TRANSMITTER_TESTS_STOP_REQUEST_SWEEP_H
 #define LINE_TRANSMITTER_TESTS_STOP_REQUEST_SWEEP_H
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
 #include <cstdlib>
+#include <map>
+#include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
+
+#include "program_runner.h"
 
 struct StopRequestRow {
     std::string input;
     std::string inject;        // for strace's -e inject=
     std::string wire;          // what arrives
-    std::string wireOfATerminal;
     int exitStatus;
-    std::string messageStart;  // the one message begins so
+    std::string messageStart;  // the one message begins so, "" for none
     std::string resendWords;   // and says where to send again from
 };
 
-inline std::vector<StopRequestRow> stopRequestSweep()
+// Short lines, the last without its line feed; a line longer than any read,
+// but not on a terminal, where whether its writes find room, and so the
+// calls made, depends on the far end's pace.
+inline std::vector<std::string> sweptInputs(bool onATerminal)
 {
-    const int kLines = 6;
-    std::vector<std::string> lines;
-    std::string input;
-    for (int i = 1; i <= kLines; ++i) {
-        lines.push_back("line " + std::to_string(i) + "\n");
-        input += lines.back();
+    std::vector<std::string> inputs = {"line 1\nline 2\nline 3\nline 4\nline 5\nline 6"};
+    if (!onATerminal) {
+        inputs.push_back(std::string(20000, 'q') + "\nend\n");
     }
+    return inputs;
+}
+
+inline std::string wireOf(const std::string& input)
+{
+    return input.back() == '\n' ? input : input + "\n";
+}
+
+// The rows for one input, from the strace -o file of a run of it.
+inline std::vector<StopRequestRow> requestAtEveryCall(const std::string& input,
+                                                      const std::string& recording)
+{
+    const std::size_t kMostOfAKind = 12;
+    std::vector<std::string> calls;       // each call's name, in order
+    std::vector<std::size_t> wireBefore;  // bytes written before it
+    std::size_t start = 0, inputEnd = std::string::npos, written = 0;
+    std::istringstream lines(recording);
+    for (std::string line; std::getline(lines, line);) {
+        std::size_t name = line.find('(');
+        if (name == std::string::npos || line[0] == '-' || line[0] == '+') {
+            continue;  // a signal, or the end
+        }
+        long result = std::atol(line.substr(line.rfind("= ") + 2).c_str());
+        calls.push_back(line.substr(0, name));
+        wireBefore.push_back(written);
+        written += calls.back() == "write" && result > 0 ? static_cast<std::size_t>(result) : 0;
+        if (std::regex_search(line, std::regex("^rt_sigaction\\(SIG(INT|TERM|HUP), \\{sa_handler=0x"))) {
+            start = calls.size();
+        }
+        if (line.rfind("read(0,", 0) == 0 && result == 0 && inputEnd == std::string::npos) {
+            inputEnd = calls.size() - 1;
+        }
+    }
+    std::map<std::string, std::size_t> before, after;  // of each kind, around the start
+    for (std::size_t at = 0; at < calls.size(); ++at) {
+        ++(at < start ? before : after)[calls[at]];
+    }
+    std::string wire = wireOf(input);
+    std::map<std::string, std::size_t> seen;
     std::vector<StopRequestRow> rows;
-    std::string wire;
-    for (int n = 1; n <= kLines; ++n) {
-        wire += lines[static_cast<std::size_t>(n - 1)];
-        rows.push_back({input, "write:signal=SIGINT:when=" + std::to_string(n), wire, wire, 130,
-                        "line-transmitter: interrupted by SIGINT (the converter was drained and "
-                        "closed); ",
-                        std::to_string(n) + (n == 1 ? " line" : " lines") +
-                            " sent: send again from line " + std::to_string(n + 1)});
+    for (std::size_t at = start; at < calls.size(); ++at) {
+        std::size_t nth = ++seen[calls[at]], count = after[calls[at]];
+        std::size_t every = (count + kMostOfAKind - 1) / kMostOfAKind;
+        if ((nth - 1) % every != 0 && nth != count) {
+            continue;
+        }
+        std::size_t when = before[calls[at]] + nth;
+        rows.push_back({input, calls[at] + ":signal=SIGINT:when=" + std::to_string(when), "", 0,
+                        "", ""});
+        StopRequestRow& row = rows.back();
+        if (inputEnd < at) {
+            row.wire = wire;  // the input had ended: nothing changes
+            continue;
+        }
+        // The line that the last byte written, or this write's first, is of.
+        long long last = static_cast<long long>(wireBefore[at]) - (calls[at] == "write" ? 0 : 1);
+        row.wire = last < 0 ? "" : wire.substr(0, wire.find('\n', static_cast<std::size_t>(last)) + 1);
+        long sent = std::count(row.wire.begin(), row.wire.end(), '\n');
+        row.exitStatus = 130;
+        row.messageStart =
+            "line-transmitter: interrupted by SIGINT (the converter was drained and closed); ";
+        row.resendWords = sent == 0 ? "nothing was sent: the same input can be sent again"
+                                    : std::to_string(sent) + (sent == 1 ? " line" : " lines") +
+                                          " sent: send again from line " + std::to_string(sent + 1);
     }
-    std::string longLine(5000, 'q');
-    rows.push_back({longLine + "\nnever\n", "write:signal=SIGINT:when=2+2",
-                    longLine.substr(0, 4 * 999), longLine.substr(0, 2 * 999), 130,
-                    "line-transmitter: interrupted by SIGINT, then SIGINT (stopped at once",
-                    "0 lines handed over, 0 surely sent, part of line 1 went out: send again "
-                    "from line 1"});
     return rows;
+}
+
+// Requests at the second and the fourth write of a 5000-character line.
+inline StopRequestRow twoRequestsInALongLine(bool onATerminal)
+{
+    std::string line(5000, 'q');
+    return {line + "\nnever\n", "write:signal=SIGINT:when=2+2",
+            line.substr(0, (onATerminal ? 2 : 4) * 999), 130,
+            "line-transmitter: interrupted by SIGINT, then SIGINT (stopped at once",
+            "0 lines handed over, 0 surely sent, part of line 1 went out: send again from line 1"};
 }
 
 // The words that run a program with the row's request injected.
 inline std::vector<std::string> underStrace(const StopRequestRow& row)
 {
-    return {"strace", "-f", "-qq", "-o", "/dev/null", "-e", "trace=write",
-            "-e", "inject=" + row.inject};
+    std::string kind = row.inject.substr(0, row.inject.find(':'));
+    return {"strace", "-qq", "-o", "/dev/null", "-e", "trace=" + kind, "-e", "inject=" + row.inject};
 }
 
 inline bool straceIsInstalled()
 {
     return std::system("command -v strace > /dev/null") == 0;
+}
+
+// Records each input's run, then runs and checks each row. run(words,
+// input) runs the program after the words with that input, its wire in
+// the result's output.
+template <typename Run>
+void sweepStopRequests(const std::string& where, const std::string& recordingPath,
+                       bool onATerminal, Run run)
+{
+    std::vector<StopRequestRow> rows = {twoRequestsInALongLine(onATerminal)};
+    for (const std::string& input : sweptInputs(onATerminal)) {
+        ProgramRun recorded = run({"strace", "-qq", "-o", recordingPath}, input);
+        ASSERT_TRUE(recorded.exitStatus == 0 && recorded.output == wireOf(input))
+            << where << ": the run recorded failed: " << recorded.errors;
+        std::vector<StopRequestRow> more = requestAtEveryCall(input, readFile(recordingPath));
+        ASSERT_GT(more.size(), 10u) << where << ": the recording holds too few calls";
+        rows.insert(rows.end(), more.begin(), more.end());
+    }
+    for (const StopRequestRow& row : rows) {
+        ProgramRun result = run(underStrace(row), row.input);
+        std::string what = where + ", " + row.inject + ", input of " +
+                           std::to_string(row.input.size()) + " bytes: " + result.errors;
+        EXPECT_EQ(result.exitStatus, row.exitStatus) << what;
+        EXPECT_TRUE(result.output == row.wire)
+            << what << result.output.size() << " bytes out, not " << row.wire.size();
+        EXPECT_EQ(std::count(result.errors.begin(), result.errors.end(), '\n'),
+                  row.messageStart.empty() ? 0 : 1)
+            << what;
+        EXPECT_EQ(result.errors.rfind(row.messageStart, 0), 0u) << what;
+        EXPECT_NE(result.errors.find(row.resendWords), std::string::npos) << what;
+    }
 }
 
 #endif
