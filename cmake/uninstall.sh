@@ -45,6 +45,7 @@ if [ "$changed" -gt 0 ]; then
     exit 1
 fi
 rm -f "$manifest.left" "$manifest" "$here/uninstall"
+echo "removed $here/uninstall: this script, its work done (there is nothing to run again)"
 # The folders the install created, deepest first (this one among them),
 # each only if it is empty.
 created=$(cat "$folders" 2> /dev/null || true)

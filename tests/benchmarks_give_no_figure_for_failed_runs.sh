@@ -1,5 +1,5 @@
 #!/bin/sh
-# The stress and pty scripts give a figure only for a run that exited 0 and
+# The stress, pty and pacing scripts give a figure only for a run that exited 0 and
 # delivered every byte: a program that fails, drops bytes, or fails after
 # sending them all makes them exit non-zero, saying why, with no figure.
 #
@@ -24,7 +24,13 @@ cat > "$scratch/fails-after" <<SCRIPT
 echo "closing converter 0 failed" >&2
 exit 2
 SCRIPT
-chmod +x "$scratch/drops-bytes" "$scratch/fails-after"
+# And one for the pacing script, which writes to the port itself: its input
+# less the last byte, raw, to /dev/ttyUSB0 (the pty there when run as root).
+cat > "$scratch/drops-a-byte-on-the-port" <<'SCRIPT'
+#!/bin/sh
+stty raw -echo < /dev/ttyUSB0 && head -c -1 > /dev/ttyUSB0
+SCRIPT
+chmod +x "$scratch/drops-bytes" "$scratch/fails-after" "$scratch/drops-a-byte-on-the-port"
 
 expect() {  # expect WHAT WORDS-IN-THE-REASON COMMAND...: fails, with that reason, and no figure
     what=$1 reason=$2
@@ -32,7 +38,7 @@ expect() {  # expect WHAT WORDS-IN-THE-REASON COMMAND...: fails, with that reaso
     status=0
     "$@" > "$scratch/said" 2>&1 || status=$?
     if [ "$status" -eq 0 ] || ! grep -q -- "$reason" "$scratch/said" ||
-       grep -q 'MiB in\|times the wire rate' "$scratch/said"; then
+       grep -q 'MiB in\|times the wire rate\|gaps between arrivals' "$scratch/said"; then
         echo "FAIL: $what: exit $status, said:"
         cat "$scratch/said"
         failed=1
@@ -45,6 +51,8 @@ expect "stress, a failure after every byte" "exited 2: closing converter 0 faile
     "$source/bench/stress.sh" "$scratch/fails-after" 1 1
 # As root the program's own failure; elsewhere the pty cannot be set up.
 expect "pty, the program false" "no figure" "$source/bench/pty_throughput.sh" false 1
+expect "pacing, the program false" "no figure" "$source/bench/pacing.sh" false
+expect "pacing, a byte lost" "no figure" "$source/bench/pacing.sh" "$scratch/drops-a-byte-on-the-port"
 
 # And the real program passes, with its figures.
 "$source/bench/stress.sh" "$program" 1 1 > "$scratch/said" 2>&1 && grep -q 'MiB in' "$scratch/said" ||
