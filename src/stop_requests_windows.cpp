@@ -27,13 +27,12 @@ const DWORD kCtrlCSettlesMilliseconds = 50;
 // that the close still ends in order.
 const DWORD kCloseGraceMilliseconds = 3500;
 
-// The count, or kShutOut once the lines have ended without a request.
+// The count, or kShutOut once the lines have ended without a request; and
+// each request's signal number and event.
 const int kShutOut = -1;
 std::atomic<int> requests{0};
-std::atomic<int> firstNumber{0};
-std::atomic<int> secondNumber{0};
-std::atomic<DWORD> firstEvent{0};
-std::atomic<DWORD> secondEvent{0};
+std::atomic<int> numbers[2];
+std::atomic<DWORD> events[2];
 
 HANDLE mainThread = nullptr;       // the sender's, whose driver waits are alertable
 HANDLE requestArrived = nullptr;   // set at every counted request
@@ -56,15 +55,12 @@ void countRequest(int number, DWORD event)
     while (before != kShutOut && before < 2 &&
            !requests.compare_exchange_weak(before, before + 1)) {
     }
-    if (before == kShutOut) {
-        return;  // the last lines drain to their end
+    if (before == kShutOut || before == 2) {
+        return;  // the last lines drain to their end, or two came already
     }
-    if (before == 0) {
-        firstNumber.store(number);
-        firstEvent.store(event);
-    } else if (before == 1) {
-        secondNumber.store(number);
-        secondEvent.store(event);
+    numbers[before].store(number);
+    events[before].store(event);
+    if (before == 1) {
         wakeMainThread();  // after counting: the wait it ends sees the second
     }
     SetEvent(requestArrived);
@@ -108,8 +104,8 @@ bool prepareStandardStreams()
 void watchStopRequests()
 {
     requests.store(0);
-    firstNumber.store(0);
-    secondNumber.store(0);
+    numbers[0].store(0);
+    numbers[1].store(0);
     if (requestArrived == nullptr) {
         requestArrived = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     }
@@ -131,13 +127,13 @@ int stopRequests()
 
 int firstStopSignal()
 {
-    return firstNumber.load();
+    return numbers[0].load();
 }
 
 const char* stopRequestName(int which)
 {
-    int number = which == 1 ? firstNumber.load() : secondNumber.load();
-    DWORD event = which == 1 ? firstEvent.load() : secondEvent.load();
+    int number = numbers[which - 1].load();
+    DWORD event = events[which - 1].load();
     if (number == kHangUpNumber) {
         return "the console's close";
     }

@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -44,6 +45,7 @@ double secondsSince(Clock::time_point start)
         _exit(126);
     }
     close_range(3, ~0u, 0);  // nothing of the test's may leak into the program
+    setpgid(0, 0);           // a group of its own, so that a run killed leaves nothing behind
     for (int descriptor : input.closedDescriptors) {
         close(descriptor);
     }
@@ -58,6 +60,12 @@ double secondsSince(Clock::time_point start)
     for (int signalNumber : input.ignoredSignals) {
         signal(signalNumber, SIG_IGN);  // kept across exec, as a shell's nohup does
     }
+    sigset_t blocked;
+    sigemptyset(&blocked);
+    for (int signalNumber : input.blockedSignals) {
+        sigaddset(&blocked, signalNumber);  // kept across exec too
+    }
+    sigprocmask(SIG_BLOCK, &blocked, nullptr);
     for (const std::string& setting : input.environment) {
         putenv(const_cast<char*>(setting.c_str()));
     }
@@ -232,9 +240,12 @@ ProgramRun runProgram(const std::vector<std::string>& command, const ProgramInpu
 
     int inputFd = -1;
     int feedFd = -1;  // the pipe's write end, ours
-    if (input.inputThroughPipe) {
+    if (input.inputThroughPipe || input.inputFailsAfterBytes) {
         int ends[2];
-        if (pipe2(ends, O_CLOEXEC) != 0) {
+        if (input.inputFailsAfterBytes
+                ? socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0 ||
+                      write(ends[0], "x", 1) != 1  // to our end, which never reads it
+                : pipe2(ends, O_CLOEXEC) != 0) {
             throw std::runtime_error("cannot make a pipe");
         }
         inputFd = ends[0];
@@ -288,6 +299,11 @@ ProgramRun runProgram(const std::vector<std::string>& command, const ProgramInpu
             (input.signalOnceItHolds.empty() ? "" : " holding " + input.signalOnceItHolds + " open") +
             "; no signal was sent, and it was killed");
     }
+    Clock::time_point running = Clock::now();
+    while (input.signalWhen && !input.signalWhen(readFile(outputPath)) &&
+           secondsSince(running) < 10) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
     for (int signalNumber : input.signals) {
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         kill(child, signalNumber);
@@ -298,7 +314,7 @@ ProgramRun runProgram(const std::vector<std::string>& command, const ProgramInpu
     rusage usage = {};
     while ((ended = wait4(child, &waitStatus, WNOHANG, &usage)) == 0) {
         if (secondsSince(started) > input.killAfterSeconds) {
-            kill(child, SIGKILL);
+            kill(-child, SIGKILL);  // the program under a launcher (strace) too
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }

@@ -4,6 +4,7 @@
 #ifndef LINE_TRANSMITTER_TESTS_PROGRAM_RUNNER_H
 #define LINE_TRANSMITTER_TESTS_PROGRAM_RUNNER_H
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,9 @@ struct ProgramInput {
     // Standard input as a pipe instead: `bytes` at once, `laterBytes` after
     // 300 ms, then the pipe is closed, unless it is held open.
     bool inputThroughPipe = false;
+    // Or a socket whose other end goes with a byte unread: the program's read
+    // after `bytes` fails (ECONNRESET).
+    bool inputFailsAfterBytes = false;
     bool pipeNonBlocking = false;              // O_NONBLOCK on the pipe, as another program may leave it
     bool pipeHeldOpen = false;                 // the program then waits for more input
     std::string laterBytes;
@@ -39,7 +43,12 @@ struct ProgramInput {
     // itself); with this set, until it holds this device or file open, as
     // the program does once its own handling of signals is in place.
     std::string signalOnceItHolds;
+    // And, where set, until this answers true for what standard output holds
+    // so far (the simulated converter's wire), at most 10 s: a signal meant
+    // for a moment of the run must not come before it on a loaded machine.
+    std::function<bool(const std::string&)> signalWhen;
     std::vector<int> ignoredSignals;           // ignored in the child, as nohup leaves SIGHUP
+    std::vector<int> blockedSignals;           // blocked in the child, as a parent may leave them
     double killAfterSeconds = 30;              // a run still going then is killed
 };
 

@@ -286,6 +286,7 @@ INSTANTIATE_TEST_SUITE_P(VendorLibraryOnly, Program, ::testing::ValuesIn(kVendor
 // Cases of one kind of build each; main leaves out those that do not apply.
 using ProgramAlone = Program;
 using PosixOnly = Program;
+using SimulatedConverterOnPosix = Program;
 using WindowsOnly = Program;
 using VendorLibraryOnly = Program;
 
@@ -326,6 +327,15 @@ TEST_F(ProgramAlone, AReadErrorIsReported)
     EXPECT_NE(result.errors.find("); nothing was sent: the same input can be sent again; check "
                                  "what feeds the program\n"),
               std::string::npos) << result.errors;
+    if (!programIsWindows) {
+        input.inputFailsAfterBytes = true;
+        input.bytes = "AB\n";
+        ProgramRun late = runProgram(programCommand, input);
+        EXPECT_EQ(late.exitStatus, 2) << "a line went out before";
+        EXPECT_EQ(late.errors, "line-transmitter: reading standard input failed (Connection reset by "
+                               "peer); 1 line sent: send again from line 2; check what feeds the "
+                               "program\n");
+    }
 }
 
 TEST_F(PosixOnly, NoDescriptorOfItsOwnTakesAClosedStandardOnesPlace)
@@ -381,6 +391,8 @@ TEST_F(PosixOnly, ASignalEndsTheRunInOrderWithTheCount)
         bool inputIsTerminal;       // standard input a terminal, standard error not
         std::string input, trace, message;
         std::string wire = "AB\n";
+        std::string fail = "";      // the fault switch
+        std::vector<int> blocked = {};  // blocked when the program starts
     } cases[] = {
         {{SIGINT}, {}, false, "AB\n", std::string(kFullTrace) + "FT_Write 3\nFT_Close\n",
          "interrupted by SIGINT (the converter was drained and closed); 1 line sent: send again "
@@ -406,12 +418,21 @@ TEST_F(PosixOnly, ASignalEndsTheRunInOrderWithTheCount)
         {{SIGTERM}, {}, true, "AB\n", std::string(kFullTrace) + "FT_Write 3\nFT_Close\n",
          "interrupted by SIGTERM (the converter was drained and closed); 1 line sent: send again "
          "from line 2"},
+        {{SIGHUP}, {}, false, "AB\n", std::string(kFullTrace) + "FT_Write 3\nFT_Close\n",
+         "interrupted by SIGHUP (the converter was drained and closed); 1 line sent: send again "
+         "from line 2", "AB\n", "", {SIGINT, SIGTERM, SIGHUP}},
+        // A second request ends a write's wait at once, not at its deadline.
+        {{SIGINT, SIGINT}, {}, false, "AB\n", std::string(kFullTrace) + "FT_Write 3\nFT_Close\n",
+         "interrupted by SIGINT, then SIGINT (stopped at once; the converter was closed); nothing "
+         "was sent: the same input can be sent again", "", "FT_Write:1:stall"},
     };
     for (const Case& c : cases) {
         std::filesystem::remove(tracePath());
         ProgramInput input;
         input.environment = {"LINE_TRANSMITTER_SIM_TRACE=" + tracePath(),
-                             "LINE_TRANSMITTER_SIM_FAIL="};
+                             "LINE_TRANSMITTER_SIM_FAIL=" + c.fail};
+        input.blockedSignals = c.blocked;
+        input.killAfterSeconds = 5;  // well within the deadline of a stalled write
         int keyboard = -1;
         if (c.inputIsTerminal) {
             keyboard = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
@@ -427,6 +448,7 @@ TEST_F(PosixOnly, ASignalEndsTheRunInOrderWithTheCount)
             input.bytes = c.input;
         }
         input.signals = c.signals;
+        input.signalWhen = [&c](const std::string& wire) { return wire == c.wire; };
         input.ignoredSignals = c.ignored;
         ProgramRun result = runProgram(programCommand, input);
         if (keyboard >= 0) {
@@ -439,7 +461,7 @@ TEST_F(PosixOnly, ASignalEndsTheRunInOrderWithTheCount)
     }
 }
 
-TEST_F(PosixOnly, AStopRequestAtAnyCallEndsTheRunThere)
+TEST_F(SimulatedConverterOnPosix, AStopRequestAtAnyCallEndsTheRunThere)
 {
     if (!straceIsInstalled()) {
         SKIP_WHERE_IT_CANNOT_RUN("strace is not installed (Debian: strace)");
@@ -662,8 +684,9 @@ int main(int argc, char** argv)
     }
     programCommand.push_back(program);
     // The cases that do not apply to this build are left out, not skipped.
-    std::string notHere = programIsWindows ? "PosixOnly.*" : "WindowsOnly.*";
-    notHere += programLoadsLibrary ? ":SimulatedConverterOnly*" : ":VendorLibraryOnly*";
+    std::string notHere =
+        programIsWindows ? "PosixOnly.*:SimulatedConverterOnPosix.*" : "WindowsOnly.*";
+    notHere += programLoadsLibrary ? ":SimulatedConverter*" : ":VendorLibraryOnly*";
     std::string filter = ::testing::GTEST_FLAG(filter);
     ::testing::GTEST_FLAG(filter) =
         filter + (filter.find('-') == std::string::npos ? "-" : ":") + notHere;

@@ -27,22 +27,12 @@ bool readWriteFault(const char* value, FaultSwitch* switches)
     }
     char* rest = nullptr;
     errno = 0;
-    unsigned long write = strtoul(number, &rest, 10);
-    if (errno == ERANGE) {
-        return false;
-    }
-    const struct {
-        const char* suffix;
-        WriteFault fault;
-    } faults[] = {{"", kFailedWrite}, {":short", kShortWrite}, {":stall", kStalledWrites}};
-    for (const auto& known : faults) {
-        if (strcmp(rest, known.suffix) == 0) {
-            switches->faultyWrite = write;
-            switches->writeFault = known.fault;
-            return true;
-        }
-    }
-    return false;
+    switches->faultyWrite = strtoul(number, &rest, 10);
+    switches->writeFault = strcmp(rest, "") == 0         ? kFailedWrite
+                           : strcmp(rest, ":short") == 0 ? kShortWrite
+                           : strcmp(rest, ":stall") == 0 ? kStalledWrites
+                                                         : kNoFault;
+    return switches->writeFault != kNoFault && errno != ERANGE;
 }
 
 }  // namespace
@@ -110,6 +100,15 @@ bool failing(const SimulatedLine* line, const char* call)
     return strcmp(line->switches.failingCall, call) == 0;
 }
 
+// What every call on an open line looks at first: its handle, then whether
+// the fault switch fails it.
+FT_STATUS callOnLine(const SimulatedLine* line, FT_HANDLE handle, const char* call)
+{
+    return !isOpenLine(line, handle) ? FT_INVALID_HANDLE
+           : failing(line, call)     ? FT_IO_ERROR
+                                     : FT_OK;
+}
+
 // What the fault switch does to the write-th write: from the faulty write
 // on, a stall stalls every write; a failed or short write is that one.
 WriteFault faultOfWrite(const FaultSwitch& switches, unsigned long write)
@@ -149,24 +148,17 @@ FT_STATUS openSimulatedLine(SimulatedLine* line, int deviceNumber, FT_HANDLE* ha
 FT_STATUS setSimulatedSpeed(SimulatedLine* line, FT_HANDLE handle, uint32_t baudRate)
 {
     traceCall("FT_SetBaudRate %lu", static_cast<unsigned long>(baudRate));
-    if (!isOpenLine(line, handle)) {
-        return FT_INVALID_HANDLE;
-    }
-    if (failing(line, "FT_SetBaudRate")) {
-        return FT_IO_ERROR;
-    }
-    return baudRate == 0 ? FT_INVALID_BAUD_RATE : FT_OK;
+    FT_STATUS status = callOnLine(line, handle, "FT_SetBaudRate");
+    return status == FT_OK && baudRate == 0 ? FT_STATUS{FT_INVALID_BAUD_RATE} : status;
 }
 
 FT_STATUS setSimulatedFraming(SimulatedLine* line, FT_HANDLE handle, uint8_t wordLength,
                               uint8_t stopBits, uint8_t parity)
 {
     traceCall("FT_SetDataCharacteristics %u %u %u", wordLength, stopBits, parity);
-    if (!isOpenLine(line, handle)) {
-        return FT_INVALID_HANDLE;
-    }
-    if (failing(line, "FT_SetDataCharacteristics")) {
-        return FT_IO_ERROR;
+    FT_STATUS status = callOnLine(line, handle, "FT_SetDataCharacteristics");
+    if (status != FT_OK) {
+        return status;
     }
     bool valid = (wordLength == FT_BITS_7 || wordLength == FT_BITS_8) &&
                  (stopBits == FT_STOP_BITS_1 || stopBits == FT_STOP_BITS_2) &&
@@ -181,11 +173,9 @@ FT_STATUS setSimulatedFraming(SimulatedLine* line, FT_HANDLE handle, uint8_t wor
 FT_STATUS closeSimulatedLine(SimulatedLine* line, FT_HANDLE handle)
 {
     traceCall("FT_Close");
-    if (!isOpenLine(line, handle)) {
-        return FT_INVALID_HANDLE;
-    }
-    line->open = false;
-    return failing(line, "FT_Close") || line->gone ? FT_IO_ERROR : FT_OK;
+    FT_STATUS status = callOnLine(line, handle, "FT_Close");
+    line->open = line->open && status == FT_INVALID_HANDLE;
+    return status == FT_OK && line->gone ? FT_STATUS{FT_IO_ERROR} : status;
 }
 
 FT_STATUS beginSimulatedWrite(SimulatedLine* line, FT_HANDLE handle, uint32_t count,

@@ -12,6 +12,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <stdlib.h>
 #include <termios.h>
 #include <unistd.h>
@@ -138,6 +139,14 @@ protected:
         settings.c_oflag |= OPOST | ONLCR | OCRNL;
         cfsetspeed(&settings, B57600);
         ASSERT_EQ(tcsetattr(keeper_, TCSANOW, &settings), 0);
+    }
+
+    // Once the program's first bytes wait at the near end, which the paused
+    // reader leaves there: signals meant for its writes come no sooner.
+    bool bytesWaiting(const std::string&) const
+    {
+        int waiting = 0;
+        return ioctl(nearEnd_, FIONREAD, &waiting) == 0 && waiting > 0;
     }
 
     // Lets the far end read again after `seconds`, while the program runs.
@@ -283,6 +292,7 @@ TEST_F(StandInConverter, ASignalWhileTheFarEndDoesNotReadFinishesTheLine)
         ProgramInput input;
         input.bytes = line + "\nnever\n";
         input.signals = {c.signalNumber};
+        input.signalWhen = [this](const std::string& none) { return bytesWaiting(none); };
         std::thread resume = resumeReadingAfter(1.5);
         std::size_t before = wire().size();
         ProgramRun once = run(input);
@@ -304,13 +314,16 @@ TEST_F(StandInConverter, ASecondSignalCutsTheLineShortAndSaysSo)
         int second;
         const char* messageStart;
     } cases[] = {
-        {SIGINT, SIGINT, "line-transmitter: interrupted by SIGINT"},
-        {SIGINT, SIGTERM, "line-transmitter: interrupted by SIGINT, then SIGTERM ("},
+        {SIGINT, SIGINT, "line-transmitter: interrupted by SIGINT, then SIGINT (stopped at once: "
+                         "/dev/ttyUSB0: the drain was cut short; "},
+        {SIGINT, SIGTERM, "line-transmitter: interrupted by SIGINT, then SIGTERM (stopped at once: "
+                          "/dev/ttyUSB0: the drain was cut short; "},
     };
     for (const Case& c : cases) {
         ProgramInput input;
         input.bytes = line + "\nnever\n";
         input.signals = {c.first, c.second};
+        input.signalWhen = [this](const std::string& none) { return bytesWaiting(none); };
         std::size_t before = wire().size();
         std::thread resume = resumeReadingAfter(1.5);
         ProgramRun twice = run(input);
