@@ -38,9 +38,10 @@ hostInTwoPieces() {
     read -r reply < "$replies"
 }
 
-# waitFor PORT [gone]: until the port has appeared, or gone.
+# waitFor PORT [gone]: until the port has appeared, or gone; a minute at
+# most, which a busy host's slow guest never needs.
 waitFor() {
-    for _ in $(seq 100); do
+    for _ in $(seq 600); do
         if [ -e "/sys/bus/usb-serial/devices/$1" ]; then
             [ "$2" = gone ] || return 0
         else
