@@ -98,40 +98,71 @@ lines() {
     done
 }
 
+# slowPort WRITTEN [SIGNAL DELAY]...: the program on the UART, its input
+# standard input. Its time, in /tmp/took, runs from the moment it has
+# written WRITTEN bytes, the input or what the port takes of it, to its end;
+# "none" if it ended before. What a case times comes after that moment, and
+# a busy host, which stretches the guest's start-up, does not move it. Each
+# SIGNAL goes DELAY after the one before, the first after that moment.
 # A stuck program must not hold up the rest: 45 s is past every wait it has.
-# It runs in the foreground, its pid noted for signalLater: started with
-# "&", it would begin with SIGINT ignored, as a shell's background job does.
-# Its own time goes to /tmp/took: its feeder may outlast it.
+# It runs in the foreground: started with "&", it would begin with SIGINT
+# ignored, as a shell's background job does.
 slowPort() {
-    rm -f /tmp/sender
-    start=$(hundredths)
+    rm -f /tmp/sender /tmp/wrote
+    afterWriting "$@" &
+    watcher=$!
     sh -c 'echo $$ > /tmp/sender; exec timeout -s KILL 45 line-transmitter'
     status=$?
-    echo $(($(hundredths) - start)) > /tmp/took
+    end=$(hundredths)
+    wait $watcher
+    if [ -s /tmp/wrote ]; then
+        echo $((end - $(cat /tmp/wrote))) > /tmp/took
+    else
+        echo none > /tmp/took
+    fi
     return $status
 }
-# signalLater SIGNAL DELAY [SIGNAL DELAY]...: signals slowPort's program,
-# each signal after its delay.
-signalLater() {
-    (
-        while [ ! -s /tmp/sender ]; do sleep 0.01; done
-        while [ $# -ge 2 ]; do
-            sleep "$2"
-            kill -"$1" "$(cat /tmp/sender)"
-            shift 2
-        done
-    ) &
+# afterWriting WRITTEN [SIGNAL DELAY]...: for slowPort, by the count of
+# bytes written in /proc/PID/io, which goes on across the exec from sh.
+afterWriting() {
+    while [ ! -s /tmp/sender ]; do sleep 0.01; done
+    sender=$(cat /tmp/sender)
+    wrote=0
+    while [ "$wrote" -lt "$1" ]; do
+        sleep 0.01
+        [ -r "/proc/$sender/io" ] || return
+        while read -r key value; do
+            [ "$key" = wchar: ] && wrote=$value
+        done < "/proc/$sender/io"
+    done
+    hundredths > /tmp/wrote
+    shift
+    while [ $# -ge 2 ]; do
+        sleep "$2"
+        kill -"$1" "$sender"
+        shift 2
+    done
 }
-drainDeadline() { lines 75 | slowPort; }
-writeStall() { lines 130 | slowPort; }
+# Each input is made before the program starts: made as the program reads
+# it, a busy guest's feeder would be what the program waits for.
+drainDeadline() {
+    lines 75 > /tmp/lines
+    slowPort 6000 < /tmp/lines
+}
+# 102 lines and part of the 103rd fill the tty's queue and QEMU.
+writeStall() {
+    lines 130 > /tmp/lines
+    slowPort 8000 < /tmp/lines
+}
 # Two requests, of two kinds, once the input has ended: neither is heeded.
 signalInLastDrain() {
-    signalLater TERM 0.5 HUP 0.3
-    lines 100 | slowPort
+    lines 100 > /tmp/lines
+    slowPort 8000 TERM 0.5 HUP 0.3 < /tmp/lines
 }
+# The input stays open past both requests, however slowly the program starts.
 secondSignal() {
-    signalLater INT 0.3 TERM 0.5
-    { lines 100; sleep 1.5; } | slowPort
+    lines 100 > /tmp/lines
+    { cat /tmp/lines; sleep 5; } | slowPort 8000 INT 0.3 TERM 0.5
 }
 
 sendAB() { printf 'AB\n' | line-transmitter; }

@@ -317,7 +317,7 @@ page=$(getconf PAGESIZE)
 heldOutside=$((page + 17))
 took() { tr -d '\r' < console.log | awk -v name="$1" '$1 == "TIME" && $2 == name { print $3 }'; }
 within() {  # within HUNDREDTHS LOW HIGH
-    [ -n "$1" ] && [ "$1" -ge "$2" ] && [ "$1" -le "$3" ] ||
+    [[ $1 =~ ^[0-9]+$ ]] && [ "$1" -ge "$2" ] && [ "$1" -le "$3" ] ||
         { printf '    took: %s hundredths of a second, want %s to %s\n' "$1" "$2" "$3"; false; }
 }
 lacks() { [[ $1 != *"$2"* ]] || { printf '    got:  %q\n    has:  %q\n' "$1" "$2"; false; }; }
