@@ -101,29 +101,27 @@ lines() {
 }
 
 # slowPort WRITTEN [SIGNAL DELAY]...: the program on the UART, its input
-# standard input. Its time, in /tmp/took, runs from the moment it has
-# written WRITTEN bytes, the input or what the port takes of it, to its end;
-# "none" if it ended before. What a case times comes after that moment, and
-# a busy host, which stretches the guest's start-up, does not move it. Each
-# SIGNAL goes DELAY after the one before, the first after that moment.
+# standard input. Its times, in /tmp/took, run to its end from the moment
+# it has written WRITTEN bytes, the input or what the port takes of it, and
+# from the last SIGNAL; "none" if it ended before. What a case times comes
+# after that moment, and a busy host, which stretches the guest's start-up,
+# does not move it. Each SIGNAL goes DELAY after the one before, the first
+# after that moment; a signal that finds the program gone leaves no time.
 # A stuck program must not hold up the rest: 45 s is past every wait it has.
 # It runs in the foreground: started with "&", it would begin with SIGINT
 # ignored, as a shell's background job does.
 slowPort() {
-    rm -f /tmp/sender /tmp/wrote
+    rm -f /tmp/sender /tmp/wrote /tmp/signalled
     afterWriting "$@" &
     watcher=$!
     sh -c 'echo $$ > /tmp/sender; exec timeout -s KILL 45 line-transmitter'
     status=$?
     end=$(hundredths)
     wait $watcher
-    if [ -s /tmp/wrote ]; then
-        echo $((end - $(cat /tmp/wrote))) > /tmp/took
-    else
-        echo none > /tmp/took
-    fi
+    echo "$(since /tmp/wrote) $(since /tmp/signalled)" > /tmp/took
     return $status
 }
+since() { if [ -s "$1" ]; then echo $((end - $(cat "$1"))); else echo none; fi; }
 # afterWriting WRITTEN [SIGNAL DELAY]...: for slowPort, by the count of
 # bytes written in /proc/PID/io, which goes on across the exec from sh.
 afterWriting() {
@@ -141,7 +139,9 @@ afterWriting() {
     shift
     while [ $# -ge 2 ]; do
         sleep "$2"
-        kill -"$1" "$sender"
+        rm -f /tmp/signalled
+        kill -"$1" "$sender" || return
+        hundredths > /tmp/signalled
         shift 2
     done
 }
