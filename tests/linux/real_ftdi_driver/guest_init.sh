@@ -21,7 +21,7 @@ mount -t devtmpfs dev /dev
 mount -t tmpfs tmp /tmp
 echo 1 > /proc/sys/kernel/printk
 echo 'root:x:0:0::/:/bin/sh' > /etc/passwd
-echo 'user:x:1000:1000::/tmp:/bin/sh' >> /etc/passwd
+echo 'alice:x:1000:1000::/tmp:/bin/sh' >> /etc/passwd
 echo 'root:x:0:' > /etc/group
 trap '' PIPE
 replies=/dev/${reply_port:-ttyS1}
@@ -178,7 +178,7 @@ longDrain() {
 sendAB() { printf 'AB\n' | line-transmitter; }
 example() { printf 'AB\nQ\033\nZZ\n' | line-transmitter; }
 longLine() { { head -c 5000 /dev/zero | tr '\0' L; echo; } | line-transmitter; }
-asNobody() { printf 'AB\n' | su -s /bin/sh user -c line-transmitter; }
+asAlice() { printf 'AB\n' | su -s /bin/sh alice -c line-transmitter; }
 held() {
     mkfifo /tmp/hold
     line-transmitter < /tmp/hold 2> /dev/null &
@@ -243,7 +243,7 @@ for dirt in 57600 "cs8 cstopb -parenb" crtscts "ixon ixoff" "parenb parodd cmspa
 done
 run long-line longLine
 run held held
-run no-permission asNobody
+run no-permission asAlice
 run unplugged unplugged
 wanted() { case ",$case_set," in *",$1,"*) true ;; *) false ;; esac; }
 

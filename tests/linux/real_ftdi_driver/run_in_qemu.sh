@@ -283,10 +283,11 @@ check "a 5000-character line arrives whole" \
     "CASE long-line exit=0 \n 5001"
 check "held by another program: exit 1" is "$(outcome held)" "CASE held exit=1"
 check "  message names the port and the reason" has "$(errors held)" \
-    "cannot open converter 0 (/dev/ttyUSB2: Device or resource busy); nothing was sent; another program holds the port"
+    "cannot open converter 0 (/dev/ttyUSB2: Device or resource busy); nothing was sent; another program holds the port: fuser -v /dev/ttyUSB2 names it (package psmisc); end it"
 check "no permission: exit 1" is "$(outcome no-permission)" "CASE no-permission exit=1"
-check "  message names the port, the reason and the group" has "$(errors no-permission)" \
-    "(/dev/ttyUSB2: Permission denied); nothing was sent; add the user to the group that owns the port, usually dialout"
+check "  message names the port, the reason, the group and the user who ran it" \
+    has "$(errors no-permission)" \
+    "(/dev/ttyUSB2: Permission denied); nothing was sent; add alice to the group that owns the port, usually dialout (as root: usermod -aG dialout alice), then log in again"
 # The resend point follows the running kernel's page size: what the driver
 # may hold is a page, two 256-byte transfers and a 4 KiB chip FIFO, and a
 # line is surely sent once that much followed its line feed. 1000 lines of
