@@ -25,6 +25,7 @@
 #include <string>
 
 #include "ftd2xx.h"
+#include "ftd2xx_status_names.h"
 #include "transmit_line.h"
 
 int lineTransmitterMain(int argc, char** argv);  // the program's main
@@ -154,26 +155,16 @@ uint32_t converterHoldsAtMost(FT_HANDLE)
 
 namespace {
 
-// Why the write failed, as the message must put it.
+// Why the write failed, as the message must put it: the status's name as
+// the vendor's guide gives it, or its number.
 std::string writeCause()
 {
-    static const char* const names[] = {"", "FT_INVALID_HANDLE", "FT_DEVICE_NOT_FOUND",
-                                        "FT_DEVICE_NOT_OPENED", "FT_IO_ERROR",
-                                        "FT_INSUFFICIENT_RESOURCES", "FT_INVALID_PARAMETER",
-                                        "FT_INVALID_BAUD_RATE", "FT_DEVICE_NOT_OPENED_FOR_ERASE",
-                                        "FT_DEVICE_NOT_OPENED_FOR_WRITE",
-                                        "FT_FAILED_TO_WRITE_DEVICE", "FT_EEPROM_READ_FAILED",
-                                        "FT_EEPROM_WRITE_FAILED", "FT_EEPROM_ERASE_FAILED",
-                                        "FT_EEPROM_NOT_PRESENT", "FT_EEPROM_NOT_PROGRAMMED",
-                                        "FT_INVALID_ARGS", "FT_NOT_SUPPORTED", "FT_OTHER_ERROR",
-                                        "FT_DEVICE_LIST_NOT_READY"};
     if (recorder.fault == kStalledWrite) {
         return "(the converter stopped taking bytes)";
     }
-    if (recorder.failStatus < sizeof names / sizeof names[0]) {
-        return std::string("(") + names[recorder.failStatus] + ")";
-    }
-    return "(driver status " + std::to_string(recorder.failStatus) + ")";
+    const char* name = ftStatusName(recorder.failStatus);
+    return name != nullptr ? std::string("(") + name + ")"
+                           : "(driver status " + std::to_string(recorder.failStatus) + ")";
 }
 
 // Where to send again from, as the message must put it, for a wire whose

@@ -49,41 +49,26 @@ int show(const char* text, const char* what)
     return kAllSent;
 }
 
-// Adds text to the line gathered in `line`, writing out what it holds first
-// when it is full: one write for a line of usual length.
-void put(char (&line)[512], size_t* used, const char* text, size_t count)
-{
-    if (*used + count > sizeof line) {
-        fwrite(line, 1, *used, stderr);
-        *used = 0;
-    }
-    memcpy(line + *used, text, count);
-    *used += count;
-}
-
 // An ignored argument, on one line of standard error: every byte outside
 // printable ASCII as an escape, so that none can split the line or drive
-// the terminal.
+// the terminal. Gathered, so that a line of usual length is one write.
 void showIgnored(const char* argument)
 {
-    char line[512];
-    size_t used = 0;
     const char* field = strstr(kIgnoringArgument, "%s");
-    put(line, &used, kMessagePrefix, strlen(kMessagePrefix));
-    put(line, &used, kIgnoringArgument, static_cast<size_t>(field - kIgnoringArgument));
+    char line[512];
+    int used = snprintf(line, sizeof line, "%s%.*s", kMessagePrefix,
+                        static_cast<int>(field - kIgnoringArgument), kIgnoringArgument);
     for (const char* at = argument; *at != '\0'; ++at) {
-        unsigned char byte = static_cast<unsigned char>(*at);
-        char shown[5] = {*at, '\0'};
-        if (byte == '\n' || byte == '\r' || byte == '\t') {
-            snprintf(shown, sizeof shown, "\\%c", byte == '\n' ? 'n' : byte == '\r' ? 'r' : 't');
-        } else if (byte < 0x20 || byte > 0x7E) {
-            snprintf(shown, sizeof shown, "\\x%02x", byte);
+        if (used > static_cast<int>(sizeof line) - 5) {
+            fwrite(line, 1, static_cast<size_t>(used), stderr);
+            used = 0;
         }
-        put(line, &used, shown, strlen(shown));
+        unsigned char byte = static_cast<unsigned char>(*at);
+        const char* format = byte == '\n' ? "\\n" : byte == '\r' ? "\\r" : byte == '\t' ? "\\t"
+                             : byte < 0x20 || byte > 0x7E ? "\\x%02x" : "%c";
+        used += snprintf(line + used, sizeof line - static_cast<size_t>(used), format, byte);
     }
-    put(line, &used, field + 2, strlen(field + 2));
-    put(line, &used, "\n", 1);
-    fwrite(line, 1, used, stderr);
+    fprintf(stderr, "%.*s%s\n", used, line, field + 2);
 }
 
 }  // namespace

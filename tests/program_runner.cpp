@@ -105,75 +105,34 @@ std::vector<std::string> commandLineOf(pid_t process)
 
 bool sameFile(const struct stat& a, const struct stat& b)
 {
-    if (S_ISCHR(a.st_mode) || S_ISCHR(b.st_mode)) {
-        return S_ISCHR(a.st_mode) && S_ISCHR(b.st_mode) && a.st_rdev == b.st_rdev;
-    }
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
-bool holdsOpen(pid_t child, const struct stat& wanted)
-{
-    std::string folder = "/proc/" + std::to_string(child) + "/fd";
-    std::error_code failed;
-    for (const auto& entry : std::filesystem::directory_iterator(folder, failed)) {
-        struct stat held = {};
-        if (stat(entry.path().c_str(), &held) == 0 && sameFile(held, wanted)) {
-            return true;
-        }
-    }
-    return false;
-}
-
-enum class ChildState { kRuns, kEnded, kNotYet };
-
-// Whether the child runs the program yet. Files are compared by what they
-// are, not by their paths: a path under /proc reads differently from
-// another mount namespace or a chroot. Until its exec, the child is a copy
-// of this process, with this process's descriptors.
-ChildState programState(pid_t child, const struct stat& program, const struct stat& ours,
-                        const struct stat* port, const std::vector<std::string>& words)
-{
-    struct stat running = {};
-    std::string exe = "/proc/" + std::to_string(child) + "/exe";
-    if (stat(exe.c_str(), &running) != 0) {
-        return ChildState::kEnded;  // a zombie has no exe
-    }
-    if (port != nullptr) {
-        return !sameFile(running, ours) && holdsOpen(child, *port) ? ChildState::kRuns
-                                                                   : ChildState::kNotYet;
-    }
-    if (sameFile(running, program)) {
-        return ChildState::kRuns;
-    }
-    // qemu-user runs the program inside its own process, whose executable
-    // stays the emulator: there the program runs once the child's command
-    // line is the launcher's words and the program's.
-    std::error_code failed;
-    std::string emulator = std::filesystem::read_symlink(exe, failed).filename().string();
-    return !failed && emulator.rfind("qemu-", 0) == 0 && commandLineOf(child) == words
-               ? ChildState::kRuns
-               : ChildState::kNotYet;
 }
 
 // Until the child is the program itself, not a launcher before it (a shell
 // that sets up a namespace, say, which would take a signal for itself), at
-// most 10 s; false if it was not by then.
-bool waitUntilTheProgramRuns(pid_t child, const std::string& program, const std::string& port,
+// most 10 s; false if it was not by then. Files are compared by what they
+// are, not by their paths: a path under /proc reads differently from
+// another mount namespace or a chroot.
+bool waitUntilTheProgramRuns(pid_t child, const std::string& program,
                              const std::vector<std::string>& words)
 {
     struct stat programFile = {};
-    struct stat ours = {};
-    struct stat portFile = {};
-    if (stat(program.c_str(), &programFile) != 0 || stat("/proc/self/exe", &ours) != 0 ||
-        (!port.empty() && stat(port.c_str(), &portFile) != 0)) {
+    if (stat(program.c_str(), &programFile) != 0) {
         return false;
     }
-    Clock::time_point started = Clock::now();
-    while (secondsSince(started) < 10) {
-        ChildState state =
-            programState(child, programFile, ours, port.empty() ? nullptr : &portFile, words);
-        if (state != ChildState::kNotYet) {
-            return true;  // runs, or has ended already: its status tells
+    std::string exe = "/proc/" + std::to_string(child) + "/exe";
+    for (Clock::time_point started = Clock::now(); secondsSince(started) < 10;) {
+        struct stat running = {};
+        if (stat(exe.c_str(), &running) != 0 || sameFile(running, programFile)) {
+            return true;  // ended already (a zombie has no exe), or runs
+        }
+        // qemu-user runs the program inside its own process, whose
+        // executable stays the emulator: there the program runs once the
+        // child's command line is the launcher's words and the program's.
+        std::error_code failed;
+        std::string emulator = std::filesystem::read_symlink(exe, failed).filename().string();
+        if (!failed && emulator.rfind("qemu-", 0) == 0 && commandLineOf(child) == words) {
+            return true;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
@@ -285,8 +244,7 @@ ProgramRun runProgram(const std::vector<std::string>& command, const ProgramInpu
             feedFd = -1;
         }
     }
-    if (!input.signals.empty() &&
-        !waitUntilTheProgramRuns(child, command.back(), input.signalOnceItHolds, words)) {
+    if (!input.signals.empty() && !waitUntilTheProgramRuns(child, command.back(), words)) {
         kill(child, SIGKILL);
         waitpid(child, nullptr, 0);
         if (feedFd >= 0) {
@@ -294,10 +252,8 @@ ProgramRun runProgram(const std::vector<std::string>& command, const ProgramInpu
         }
         close(inputFd);
         std::filesystem::remove_all(folder);
-        throw std::runtime_error(
-            command.back() + " did not run within 10 s" +
-            (input.signalOnceItHolds.empty() ? "" : " holding " + input.signalOnceItHolds + " open") +
-            "; no signal was sent, and it was killed");
+        throw std::runtime_error(command.back() +
+                                 " did not run within 10 s; no signal was sent, and it was killed");
     }
     Clock::time_point running = Clock::now();
     while (input.signalWhen && !input.signalWhen(readFile(outputPath)) &&

@@ -38,14 +38,11 @@ struct ProgramInput {
     bool pipeHeldOpen = false;                 // the program then waits for more input
     std::string laterBytes;
     std::vector<int> signals;                  // sent 300 ms apart, after the input
-    // The signals wait until the program runs: by default until the child
-    // runs the program's file (a launcher before it would take a signal for
-    // itself); with this set, until it holds this device or file open, as
-    // the program does once its own handling of signals is in place.
-    std::string signalOnceItHolds;
-    // And, where set, until this answers true for what standard output holds
-    // so far (the simulated converter's wire), at most 10 s: a signal meant
-    // for a moment of the run must not come before it on a loaded machine.
+    // The signals wait until the child runs the program's file (a launcher
+    // before it would take a signal for itself), and, where this is set,
+    // until it answers true for what standard output holds so far (the
+    // simulated converter's wire), at most 10 s each: a signal meant for a
+    // moment of the run must not come before it on a loaded machine.
     std::function<bool(const std::string&)> signalWhen;
     std::vector<int> ignoredSignals;           // ignored in the child, as nohup leaves SIGHUP
     std::vector<int> blockedSignals;           // blocked in the child, as a parent may leave them

@@ -1,6 +1,7 @@
 #include "converter_discovery.h"
 
 #include <dirent.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -62,12 +63,7 @@ std::string converterPath(const std::string& sysfsRoot, const std::string& devRo
 
 bool ftdiDriverLoaded(const std::string& sysfsRoot)
 {
-    DIR* folder = opendir((sysfsRoot + kDriversFolder + "ftdi_sio").c_str());
-    bool loaded = folder != nullptr;
-    if (loaded) {
-        closedir(folder);
-    }
-    return loaded;
+    return access((sysfsRoot + kDriversFolder + "ftdi_sio").c_str(), F_OK) == 0;
 }
 
 std::string otherSerialPort(const std::string& sysfsRoot, std::string* driver)

@@ -40,6 +40,16 @@ FT_STATUS failedOnPort(FT_STATUS status, const char* path, int reason)
     return failed(status, "%s: %s", path, strerror(reason));
 }
 
+// Sets the port to settings, which are ours from then on.
+FT_STATUS setPort(const termios& settings)
+{
+    if (applySettings(converter.descriptor, settings) != FT_OK) {
+        return failedOnPort(FT_IO_ERROR, converter.path, errno);
+    }
+    converter.settings = settings;
+    return FT_OK;
+}
+
 // What the user can do when the port would not open.
 void adviseOnOpenError(int reason, const char* path)
 {
@@ -152,14 +162,10 @@ FT_STATUS FT_API FT_SetBaudRate(FT_HANDLE handle, uint32_t baudRate)
         return FT_INVALID_BAUD_RATE;
     }
     termios settings = converter.settings;
-    cfsetospeed(&settings, speed);
-    cfsetispeed(&settings, speed);
-    if (applySettings(converter.descriptor, settings) != FT_OK) {
-        return failedOnPort(FT_IO_ERROR, converter.path, errno);
-    }
-    converter.settings = settings;
-    converter.baudRate = baudRate;
-    return FT_OK;
+    cfsetspeed(&settings, speed);
+    FT_STATUS status = setPort(settings);
+    converter.baudRate = status == FT_OK ? baudRate : converter.baudRate;
+    return status;
 }
 
 FT_STATUS FT_API FT_SetDataCharacteristics(FT_HANDLE handle, uint8_t wordLength,
@@ -172,12 +178,11 @@ FT_STATUS FT_API FT_SetDataCharacteristics(FT_HANDLE handle, uint8_t wordLength,
     if (!setFraming(&settings, wordLength, stopBits, parity)) {
         return FT_INVALID_PARAMETER;
     }
-    if (applySettings(converter.descriptor, settings) != FT_OK) {
-        return failedOnPort(FT_IO_ERROR, converter.path, errno);
+    FT_STATUS status = setPort(settings);
+    if (status == FT_OK) {
+        converter.bitsPerCharacter = bitsPerCharacter(wordLength, stopBits, parity);
     }
-    converter.settings = settings;
-    converter.bitsPerCharacter = bitsPerCharacter(wordLength, stopBits, parity);
-    return FT_OK;
+    return status;
 }
 
 FT_STATUS FT_API FT_Write(FT_HANDLE handle, void* buffer, uint32_t bytesToWrite,

@@ -10,6 +10,8 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "kernel_serial_driver.h"
 #include "stop_waiting.h"
 
@@ -22,27 +24,18 @@ long long millisecondsNow()
     return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
-enum RoomWait { kRoom, kNoRoomInTime, kToldToStop, kRoomWaitFailed };
-
-// Waits until the deadline, until descriptor is ready for writing, or until
-// the driver is told to stop waiting, looking at the port again every
+// Waits until descriptor is ready for writing, told to stop waiting, or
+// the deadline (kLookAgain), looking at the port again every
 // kRecheckMilliseconds: a pseudo-terminal frees room without waking its
 // writer.
-RoomWait waitForRoom(int descriptor, long long deadline)
+WaitOutcome waitForRoom(int descriptor, long long deadline)
 {
-    for (;;) {
-        long long left = deadline - millisecondsNow();
-        if (left <= 0) {
-            return kNoRoomInTime;
-        }
-        int slice = static_cast<int>(left < kRecheckMilliseconds ? left : kRecheckMilliseconds);
-        switch (waitUnlessTold(descriptor, POLLOUT, slice)) {
-        case kReady: return kRoom;
-        case kTold: return kToldToStop;
-        case kWaitFailed: return kRoomWaitFailed;
-        case kLookAgain: break;
-        }
+    WaitOutcome outcome = kLookAgain;
+    for (long long left; outcome == kLookAgain && (left = deadline - millisecondsNow()) > 0;) {
+        outcome = waitUnlessTold(descriptor, POLLOUT,
+                                 static_cast<int>(std::min<long long>(left, kRecheckMilliseconds)));
     }
+    return outcome;
 }
 
 }  // namespace
@@ -68,15 +61,15 @@ FT_STATUS writeSome(int descriptor, const void* bytes, uint32_t count, uint32_t*
             if (done > 0) {
                 break;  // some went: the caller comes back for the rest
             }
-            RoomWait waited = waitForRoom(descriptor, deadline);
-            if (waited == kRoom) {
+            WaitOutcome waited = waitForRoom(descriptor, deadline);
+            if (waited == kReady) {
                 continue;
             }
-            if (waited == kRoomWaitFailed) {
+            if (waited == kWaitFailed) {
                 *written = done;
                 return FT_IO_ERROR;
             }
-            *stalled = waited == kNoRoomInTime;
+            *stalled = waited == kLookAgain;
             break;
         }
         *written = done;
@@ -160,13 +153,11 @@ DrainEnd drain(int descriptor, uint32_t charactersPerSecond)
     long long lastMove = millisecondsNow();
     long long deadline = lastMove + kStallMilliseconds + queued * 1000LL / charactersPerSecond;
     while (queued > 0) {
-        long long stallDeadline = lastMove + kStallMilliseconds;
-        long long left = (deadline < stallDeadline ? deadline : stallDeadline) - millisecondsNow();
+        long long left = std::min(deadline, lastMove + kStallMilliseconds) - millisecondsNow();
         if (left <= 0) {
             return kStalled;
         }
-        int slice = static_cast<int>(left < kRecheckMilliseconds ? left : kRecheckMilliseconds);
-        WaitOutcome outcome = waitUnlessTold(-1, 0, slice);
+        WaitOutcome outcome = waitUnlessTold(-1, 0, static_cast<int>(std::min<long long>(left, kRecheckMilliseconds)));
         if (outcome == kTold) {
             return kCutShort;
         }

@@ -8,9 +8,7 @@
 // no flow control and a write deadline; at the close, a wait until the
 // library's queue and the chip's transmitter are empty, bounded, and given
 // up when told to stop waiting, after which the rest is discarded.
-#include <stdio.h>
-#include <string.h>
-
+#include <algorithm>
 #include <chrono>
 
 #include "converter_failure.h"
@@ -51,7 +49,6 @@ struct VendorCalls {
 
 VendorCalls vendor = {};
 bool libraryLoaded = false;
-char libraryProblem[100] = "";  // why it cannot be used at all, for the message
 
 // The open converter's line, which the close's deadline needs.
 struct OpenConverter {
@@ -75,7 +72,7 @@ bool find(void* library, const char* name, Call* call)
 {
     *call = reinterpret_cast<Call>(findVendorFunction(library, name));
     if (*call == nullptr) {
-        snprintf(libraryProblem, sizeof libraryProblem, VENDOR_LIBRARY_NAME " lacks %s", name);
+        failed(FT_DEVICE_NOT_FOUND, VENDOR_LIBRARY_NAME " lacks %s", name);
     }
     return *call != nullptr;
 }
@@ -87,7 +84,7 @@ bool loadVendorCalls()
     }
     void* library = loadVendorLibrary();
     if (library == nullptr) {
-        snprintf(libraryProblem, sizeof libraryProblem, VENDOR_LIBRARY_NAME " cannot be loaded");
+        failed(FT_DEVICE_NOT_FOUND, VENDOR_LIBRARY_NAME " cannot be loaded");
         return false;
     }
     VendorCalls found = {};
@@ -124,54 +121,38 @@ enum DrainResult { kDrained, kDrainFailed, kDrainTooLong, kDrainGivenUp };
 // chip FIFO) plus kStallMilliseconds.
 DrainResult drain(FT_HANDLE handle, FT_STATUS* status)
 {
-    uint32_t received = 0, queued = 0, events = 0, modem = 0;
-    *status = vendor.getStatus(handle, &received, &queued, &events);
-    if (*status != FT_OK) {
-        return kDrainFailed;
-    }
-    if (toldToStopWaiting()) {
-        return kDrainGivenUp;
-    }
     Clock::time_point start = Clock::now();
-    uint32_t bound =
-        wireMilliseconds(uint64_t{queued} + kLargestChipFifoBytes) + kStallMilliseconds;
-    // A library that reports no line status at all (the guide gives it on
-    // Windows only) is taken as drained once a full chip FIFO has had the
-    // time to leave after the queue emptied.
-    uint32_t fifoMilliseconds = wireMilliseconds(kLargestChipFifoBytes);
-    Clock::time_point queueEmptySince = start;
-    bool queueWasEmpty = false;
+    Clock::time_point queueEmptySince = {};  // none while bytes are queued
+    uint32_t received = 0, queued = 0, events = 0, modem = 0, bound = 0;
     for (;;) {
-        if (queued == 0) {
-            *status = vendor.getModemStatus(handle, &modem);
-            if (*status != FT_OK) {
+        if ((*status = vendor.getStatus(handle, &received, &queued, &events)) != FT_OK) {
+            return kDrainFailed;
+        }
+        bound = bound > 0 ? bound : wireMilliseconds(uint64_t{queued} + kLargestChipFifoBytes) +
+                                        kStallMilliseconds;
+        if (queued > 0) {
+            queueEmptySince = {};
+        } else {
+            if ((*status = vendor.getModemStatus(handle, &modem)) != FT_OK) {
                 return kDrainFailed;
             }
+            queueEmptySince = queueEmptySince == Clock::time_point{} ? Clock::now() : queueEmptySince;
+            // A library that reports no line status (the guide gives it on
+            // Windows only) is taken as drained once a full chip FIFO has had
+            // the time to leave after the queue emptied.
             uint32_t lineStatus = (modem >> FT_LINE_STATUS_SHIFT) & 0xFF;
-            if (!queueWasEmpty) {
-                queueWasEmpty = true;
-                queueEmptySince = Clock::now();
-            }
             if ((lineStatus & FT_LINE_STATUS_TRANSMITTER_EMPTY) != 0 ||
-                (lineStatus == 0 && millisecondsSince(queueEmptySince) >= fifoMilliseconds)) {
+                (lineStatus == 0 &&
+                 millisecondsSince(queueEmptySince) >= wireMilliseconds(kLargestChipFifoBytes))) {
                 return kDrained;
             }
-        } else {
-            queueWasEmpty = false;
         }
         if (millisecondsSince(start) > bound) {
             return kDrainTooLong;
         }
-        uint32_t pause = wireMilliseconds(queued);
-        pause = pause < kShortestDrainPollMilliseconds ? kShortestDrainPollMilliseconds
-                : pause > kLongestDrainPollMilliseconds ? kLongestDrainPollMilliseconds
-                                                        : pause;
-        if (!pauseUnlessTold(pause)) {
+        if (!pauseUnlessTold(std::clamp(wireMilliseconds(queued), kShortestDrainPollMilliseconds,
+                                        kLongestDrainPollMilliseconds))) {
             return kDrainGivenUp;
-        }
-        *status = vendor.getStatus(handle, &received, &queued, &events);
-        if (*status != FT_OK) {
-            return kDrainFailed;
         }
     }
 }
@@ -184,7 +165,6 @@ FT_STATUS FT_API FT_Open(int deviceNumber, FT_HANDLE* handle)
 {
     clearFailure();
     if (!loadVendorCalls()) {
-        failed(FT_DEVICE_NOT_FOUND, "%s", libraryProblem);
         advise("install the converter's driver from its vendor, which brings the library");
         return FT_DEVICE_NOT_FOUND;
     }

@@ -114,10 +114,7 @@ protected:
                                             "namespace", farEnd_, scratch_};
         command.insert(command.end(), wrapper.begin(), wrapper.end());
         command.push_back(program);
-        // Signals are meant for the program, not the shell before it.
-        ProgramInput once = input;
-        once.signalOnceItHolds = farEnd_;
-        return runProgram(command, once);
+        return runProgram(command, input);
     }
     ProgramRun run(const std::string& bytes, std::vector<std::string> wrapper = {},
                    std::vector<std::string> environment = {})
@@ -257,6 +254,7 @@ TEST_F(StandInConverter, ClosedStandardDescriptorsNeverBecomeThePort)
     ASSERT_EQ(::write(keyboard, "AB\n", 3), 3);
     input.closedDescriptors = {2};
     input.signals = {SIGTERM};
+    input.signalWhen = [this](const std::string&) { return wire() == "AB\nAB\n"; };
     ProgramRun noErrors = run(input);
     close(keyboard);
     EXPECT_EQ(noErrors.exitStatus, 128 + SIGTERM);
