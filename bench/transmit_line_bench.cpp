@@ -59,9 +59,9 @@ void linesOfLength(benchmark::State& state)
     state.SetBytesProcessed(lines * (length + 1));
     // Times faster than the wire, which carries kWireCharactersPerSecond /
     // (length + 1) lines a second (shown with the rate's "/s").
-    state.counters["x_wire"] = benchmark::Counter(
-        static_cast<double>(lines) * (length + 1) / kWireCharactersPerSecond,
-        benchmark::Counter::kIsRate);
+    state.counters["x_wire"] =
+        benchmark::Counter(static_cast<double>(lines) * (length + 1) / kWireCharactersPerSecond,
+                           benchmark::Counter::kIsRate);
 }
 
 }  // namespace
@@ -74,15 +74,24 @@ FT_STATUS FT_API FT_Open(int, FT_HANDLE* handle)
     *handle = &handleTarget;
     return FT_OK;
 }
-FT_STATUS FT_API FT_SetBaudRate(FT_HANDLE, uint32_t) { return FT_OK; }
-FT_STATUS FT_API FT_SetDataCharacteristics(FT_HANDLE, uint8_t, uint8_t, uint8_t) { return FT_OK; }
+FT_STATUS FT_API FT_SetBaudRate(FT_HANDLE, uint32_t)
+{
+    return FT_OK;
+}
+FT_STATUS FT_API FT_SetDataCharacteristics(FT_HANDLE, uint8_t, uint8_t, uint8_t)
+{
+    return FT_OK;
+}
 FT_STATUS FT_API FT_Write(FT_HANDLE, void*, uint32_t bytesToWrite, uint32_t* bytesWritten)
 {
     bytesHandedOver += bytesToWrite;
     *bytesWritten = bytesToWrite;
     return FT_OK;
 }
-FT_STATUS FT_API FT_Close(FT_HANDLE) { return FT_OK; }
+FT_STATUS FT_API FT_Close(FT_HANDLE)
+{
+    return FT_OK;
+}
 }
 
 BENCHMARK_MAIN();

@@ -50,8 +50,8 @@ FT_STATUS FT_API FT_SetBaudRate(FT_HANDLE handle, uint32_t baudRate);
 
 // All three together; FT_INVALID_PARAMETER, the line unchanged, for values
 // not listed above.
-FT_STATUS FT_API FT_SetDataCharacteristics(FT_HANDLE handle, uint8_t wordLength,
-                                           uint8_t stopBits, uint8_t parity);
+FT_STATUS FT_API FT_SetDataCharacteristics(FT_HANDLE handle, uint8_t wordLength, uint8_t stopBits,
+                                           uint8_t parity);
 
 // Hands bytes to the converter, in order; returns once taken, not sent. It
 // may take fewer than asked and answer FT_OK: the caller goes on with the

@@ -33,9 +33,18 @@ int lineTransmitterMain(int argc, char** argv);  // the program's main
 namespace {
 
 enum Fault : uint8_t {
-    kNoFault, kFailingWrite, kShortWrites, kStalledWrite,
-    kFailingOpen, kFailingBaudRate, kFailingFraming, kFailingClose,
-    kSignal, kTwoSignals, kReadError, kFaultKinds
+    kNoFault,
+    kFailingWrite,
+    kShortWrites,
+    kStalledWrite,
+    kFailingOpen,
+    kFailingBaudRate,
+    kFailingFraming,
+    kFailingClose,
+    kSignal,
+    kTwoSignals,
+    kReadError,
+    kFaultKinds
 };
 
 // What the driver may say it holds, as bounds of real drivers and the edges.
@@ -54,24 +63,27 @@ void check(bool condition, const char* what)
 
 struct Recorder {
     Fault fault;
-    uint32_t faultyWrite;   // 1-based write the fault starts at
-    uint32_t shortCap;      // bytes a short write takes at most
+    uint32_t faultyWrite;  // 1-based write the fault starts at
+    uint32_t shortCap;     // bytes a short write takes at most
     FT_STATUS failStatus;
-    uint32_t holdsAtMost;   // the driver's bound
+    uint32_t holdsAtMost;  // the driver's bound
 
-    std::string expected;   // the model's wire
-    std::string calls;      // one letter per call, in order
-    std::string wire;       // the bytes accepted
+    std::string expected;  // the model's wire
+    std::string calls;     // one letter per call, in order
+    std::string wire;      // the bytes accepted
     uint32_t writes;
-    bool failed;            // a write failed or stalled
-    bool signalled;         // the signal fault has struck
-    size_t wireAtSignal;    // how much had gone out then
-    bool toldBeforeClose;   // the driver was to stop waiting when FT_Close began
+    bool failed;           // a write failed or stalled
+    bool signalled;        // the signal fault has struck
+    size_t wireAtSignal;   // how much had gone out then
+    bool toldBeforeClose;  // the driver was to stop waiting when FT_Close began
     int handleTarget;
 };
 
 Recorder recorder;
-FT_HANDLE handle() { return &recorder.handleTarget; }
+FT_HANDLE handle()
+{
+    return &recorder.handleTarget;
+}
 
 // A byte above 0x7F that the model expects to stop the run.
 struct Refusal {
@@ -234,8 +246,7 @@ FT_STATUS FT_API FT_SetDataCharacteristics(FT_HANDLE h, uint8_t wordLength, uint
     return recorder.fault == kFailingFraming ? FT_IO_ERROR : FT_OK;
 }
 
-FT_STATUS FT_API FT_Write(FT_HANDLE h, void* buffer, uint32_t bytesToWrite,
-                          uint32_t* bytesWritten)
+FT_STATUS FT_API FT_Write(FT_HANDLE h, void* buffer, uint32_t bytesToWrite, uint32_t* bytesWritten)
 {
     check(recorder.calls.size() >= 3 && recorder.calls.compare(0, 3, "OBD") == 0 &&
               recorder.calls.find('C') == std::string::npos && h == handle(),
@@ -287,7 +298,6 @@ FT_STATUS FT_API FT_Close(FT_HANDLE h)
     return recorder.fault == kFailingClose || recorder.failed ? FT_IO_ERROR : FT_OK;
 }
 
-
 int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     if (size < 3) {
@@ -337,7 +347,7 @@ int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (!setUp) {
         check(recorder.wire.empty() && recorder.writes == 0, "nothing sent without set-up");
         check(exitStatus == 1 && !message.empty(), "a failed set-up is reported");
-        std::string wanted = recorder.fault == kFailingOpen     ? "O"
+        std::string wanted = recorder.fault == kFailingOpen       ? "O"
                              : recorder.fault == kFailingBaudRate ? "OBC"
                                                                   : "OBDC";
         check(recorder.calls == wanted, "set-up stops at the failing call, then closes");
@@ -347,8 +357,8 @@ int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     check(recorder.toldBeforeClose == (recorder.signalled && recorder.fault == kTwoSignals),
           "the driver is told to stop waiting by its close at a second request, and only then");
     check(message.empty() || message.find('\n') == message.size() - 1, "one message, one line");
-    if (recorder.fault == kReadError && message.find("reading standard input failed") !=
-                                            std::string::npos) {
+    if (recorder.fault == kReadError &&
+        message.find("reading standard input failed") != std::string::npos) {
         check(recorder.expected.compare(0, recorder.wire.size(), recorder.wire) == 0,
               "what went out before a read error is the wire's beginning");
         check(exitStatus == (recorder.wire.empty() ? 1 : 2) &&
@@ -371,7 +381,7 @@ int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         // The line going out is finished after one signal, unless a byte
         // above 0x7F stops it first; after two, what went out is all there is.
         size_t lineEnd = recorder.expected.find('\n', recorder.wireAtSignal - 1);
-        size_t end = recorder.fault == kTwoSignals    ? recorder.wireAtSignal
+        size_t end = recorder.fault == kTwoSignals  ? recorder.wireAtSignal
                      : lineEnd == std::string::npos ? recorder.expected.size()
                                                     : lineEnd + 1;
         check(recorder.wire == recorder.expected.substr(0, end),
@@ -382,9 +392,9 @@ int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             return 0;
         }
         check(exitStatus == 128 + SIGHUP, "exit 128 + the signal");
-        check(message.find(recorder.fault == kSignal ? "interrupted by SIGHUP ("
-                                                     : "interrupted by SIGHUP, then SIGHUP (") !=
-                      std::string::npos &&
+        check(message.find(recorder.fault == kSignal
+                               ? "interrupted by SIGHUP ("
+                               : "interrupted by SIGHUP, then SIGHUP (") != std::string::npos &&
                   message.find(resendPoint(recorder.wire, drained)) != std::string::npos,
               "the interruption is reported with where to send again from");
         check(recorder.fault == kSignal || message.find("drained") == std::string::npos,

@@ -21,10 +21,10 @@ const char kUsage[] =
     "  -h, --help     show this and exit\n"
     "  -V, --version  show the version and exit\n"
     "See line-transmitter(1) for the exit statuses and messages.\n";
-const char kVersion[] =
-    "line-transmitter " LINE_TRANSMITTER_VERSION "\n"
-    "Copyright (c) 2026 the line-transmitter authors; MIT licence: "
-    "there is NO WARRANTY.\n";
+const char kVersion[] = "line-transmitter " LINE_TRANSMITTER_VERSION
+                        "\n"
+                        "Copyright (c) 2026 the line-transmitter authors; MIT licence: "
+                        "there is NO WARRANTY.\n";
 
 bool hasOption(int argc, char** argv, const char* shortForm, const char* longForm)
 {
@@ -64,8 +64,11 @@ void showIgnored(const char* argument)
             used = 0;
         }
         unsigned char byte = static_cast<unsigned char>(*at);
-        const char* format = byte == '\n' ? "\\n" : byte == '\r' ? "\\r" : byte == '\t' ? "\\t"
-                             : byte < 0x20 || byte > 0x7E ? "\\x%02x" : "%c";
+        const char* format = byte == '\n'                 ? "\\n"
+                             : byte == '\r'               ? "\\r"
+                             : byte == '\t'               ? "\\t"
+                             : byte < 0x20 || byte > 0x7E ? "\\x%02x"
+                                                          : "%c";
         used += snprintf(line + used, sizeof line - static_cast<size_t>(used), format, byte);
     }
     fprintf(stderr, "%.*s%s\n", used, line, field + 2);

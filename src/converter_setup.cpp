@@ -34,4 +34,3 @@ int openAndSetUp(FT_HANDLE* ftHandle)
     }
     return kAllSent;
 }
-

@@ -56,13 +56,11 @@ int closeAndReport(FT_HANDLE ftHandle, const TransmitProgress& progress)
         return kStoppedBySignal + firstStopSignal();
     }
     if (progress.readError != 0) {
-        report(kReadingFailed, strerror(progress.readError), where,
-               "check what feeds the program");
+        report(kReadingFailed, strerror(progress.readError), where, "check what feeds the program");
         return failed;
     }
     if (closeStatus != FT_OK) {
-        report(kClosingFailed, closeCause, where,
-               adviceFor(closeFailure, kCheckTheConverter));
+        report(kClosingFailed, closeCause, where, adviceFor(closeFailure, kCheckTheConverter));
         return failed;
     }
     return kAllSent;

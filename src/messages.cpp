@@ -15,9 +15,11 @@ void describeSevenBitArrival(char* text, size_t size, unsigned char byte)
 {
     // The control characters by the names a user of a serial line knows.
     static const char* const controls[32] = {
-        "NUL", "SOH", "STX", "ETX", "EOT", "ENQ", "ACK", "BEL", "BS", "a tab", "a line feed",
-        "VT", "FF", "a carriage return", "SO", "SI", "DLE", "XON", "DC2", "XOFF", "DC4", "NAK",
-        "SYN", "ETB", "CAN", "EM", "SUB", "ESC", "FS", "GS", "RS", "US"};
+        "NUL", "SOH", "STX",   "ETX",         "EOT", "ENQ",  "ACK",
+        "BEL", "BS",  "a tab", "a line feed", "VT",  "FF",   "a carriage return",
+        "SO",  "SI",  "DLE",   "XON",         "DC2", "XOFF", "DC4",
+        "NAK", "SYN", "ETB",   "CAN",         "EM",  "SUB",  "ESC",
+        "FS",  "GS",  "RS",    "US"};
     unsigned char arrives = byte & 0x7F;
     if (arrives < 32) {
         snprintf(text, size, "%s", controls[arrives]);
@@ -34,8 +36,8 @@ void describeSevenBitArrival(char* text, size_t size, unsigned char byte)
 
 void report(const char* what, const char* cause, const char* where, const char* advice)
 {
-    fprintf(stderr, "%s%s (%s)%s%s%s%s\n", kMessagePrefix, what, cause, where[0] ? "; " : "",
-            where, advice[0] ? "; " : "", advice);
+    fprintf(stderr, "%s%s (%s)%s%s%s%s\n", kMessagePrefix, what, cause, where[0] ? "; " : "", where,
+            advice[0] ? "; " : "", advice);
 }
 
 void notice(const char* text)
@@ -77,8 +79,7 @@ void reportInterruption(const char* first, const char* second, const char* close
 {
     bool twice = second != nullptr;
     char signals[40];
-    snprintf(signals, sizeof signals, "%s%s%s", first, twice ? ", then " : "",
-             twice ? second : "");
+    snprintf(signals, sizeof signals, "%s%s%s", first, twice ? ", then " : "", twice ? second : "");
     char what[60];
     snprintf(what, sizeof what, kInterrupted, signals);
     char cause[400];

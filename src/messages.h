@@ -21,10 +21,10 @@ const char kInputClosed[] = "standard input is closed";
 const char kIgnoringArgument[] =
     "ignoring '%s': lines are read from standard input, as in line-transmitter < commands.txt";
 const char kCannotWriteOutput[] = "cannot write the %s to standard output";
-const char* const kEveryMessage[] = {
-    kCannotOpen,      kCannotSetSpeed, kCannotSetFraming, kSendingFailed,
-    kSevenBitsCannotCarry, kInterrupted, kReadingFailed, kClosingFailed,
-    kInputClosed,     kIgnoringArgument, kCannotWriteOutput};
+const char* const kEveryMessage[] = {kCannotOpen,       kCannotSetSpeed,       kCannotSetFraming,
+                                     kSendingFailed,    kSevenBitsCannotCarry, kInterrupted,
+                                     kReadingFailed,    kClosingFailed,        kInputClosed,
+                                     kIgnoringArgument, kCannotWriteOutput};
 
 const char kMessagePrefix[] = "line-transmitter: ";
 const char kCheckTheConverter[] =

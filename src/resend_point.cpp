@@ -133,8 +133,7 @@ void describeResendPoint(char* text, size_t size, unsigned long linesHandedOver,
     if (handedOver == sent + 1) {
         snprintf(twice, sizeof twice, " (line %lu may arrive twice)", handedOver);
     } else if (handedOver > sent + 1) {
-        snprintf(twice, sizeof twice, " (lines %lu to %lu may arrive twice)", sent + 1,
-                 handedOver);
+        snprintf(twice, sizeof twice, " (lines %lu to %lu may arrive twice)", sent + 1, handedOver);
     }
     snprintf(text, size, "%lu %s handed over, %lu surely sent%s: send again from line %lu%s",
              handedOver, lineOrLines(handedOver), sent, cut, sent + 1, twice);

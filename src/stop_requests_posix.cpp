@@ -71,11 +71,6 @@ ssize_t readWhenReady(void*, char* buffer, size_t size)
     }
 }
 
-int closeNothing(void*)
-{
-    return 0;
-}
-
 }  // namespace
 
 bool prepareStandardStreams()
@@ -115,8 +110,7 @@ void watchStopRequests()
     if (fileno(stdin) == STDIN_FILENO && fstat(STDIN_FILENO, &status) == 0 &&
         !S_ISREG(status.st_mode)) {
         cookie_io_functions_t calls = {};
-        calls.read = readWhenReady;
-        calls.close = closeNothing;
+        calls.read = readWhenReady;  // and no close: the descriptor stays standard input
         FILE* input = fopencookie(nullptr, "r", calls);
         stdin = input != nullptr ? input : stdin;
     }

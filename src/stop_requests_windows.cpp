@@ -34,8 +34,8 @@ std::atomic<int> requests{0};
 std::atomic<int> numbers[2];
 std::atomic<DWORD> events[2];
 
-HANDLE mainThread = nullptr;       // the sender's, whose driver waits are alertable
-HANDLE requestArrived = nullptr;   // set at every counted request
+HANDLE mainThread = nullptr;      // the sender's, whose driver waits are alertable
+HANDLE requestArrived = nullptr;  // set at every counted request
 
 void CALLBACK endAlertableWait(ULONG_PTR)
 {
@@ -53,8 +53,7 @@ void countRequest(int number, DWORD event)
 {
     int before = requests.load();
     while (before != kShutOut && before < 2 &&
-           !requests.compare_exchange_weak(before, before + 1)) {
-    }
+           !requests.compare_exchange_weak(before, before + 1)) {}
     if (before == kShutOut || before == 2) {
         return;  // the last lines drain to their end, or two came already
     }
@@ -81,8 +80,7 @@ BOOL WINAPI onConsoleControl(DWORD event)
         countRequest(kHangUpNumber, event);
         Sleep(INFINITE);
         return TRUE;
-    default:
-        return FALSE;  // logoff and shutdown reach services only
+    default: return FALSE;  // logoff and shutdown reach services only
     }
 }
 
@@ -111,8 +109,8 @@ void watchStopRequests()
     }
     ResetEvent(requestArrived);
     if (mainThread == nullptr) {
-        DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(),
-                        &mainThread, THREAD_SET_CONTEXT, FALSE, 0);
+        DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &mainThread,
+                        THREAD_SET_CONTEXT, FALSE, 0);
     }
     // A process started with Ctrl-C disabled (a new process group, `start
     // /b`) is sent no Ctrl-C at all, so it stays ignored, as under nohup.

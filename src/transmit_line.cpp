@@ -8,10 +8,10 @@
 #include "stop_requests.h"
 
 namespace {
-const int32_t kTxBufferSize = 1000;             // 999 characters and the line feed
-const int32_t kPieceSize = kTxBufferSize - 1;   // of a line longer than that, at a time
-const char kEscape = 0x1B;                      // the stop mark
-const char kLineFeed = 0x0A;                    // the line terminator on the wire
+const int32_t kTxBufferSize = 1000;            // 999 characters and the line feed
+const int32_t kPieceSize = kTxBufferSize - 1;  // of a line longer than that, at a time
+const char kEscape = 0x1B;                     // the stop mark
+const char kLineFeed = 0x0A;                   // the line terminator on the wire
 
 enum Piece { kMoreFollows, kLineEnds, kNoLine };
 
@@ -169,9 +169,9 @@ bool transmitLine(FT_HANDLE ftHandle, TransmitProgress* progress)
 {
     char txBuffer[kTxBufferSize];
     bool stop = false;
-    bool afterNul = false;           // nothing after a line's first NUL goes out
-    bool lineUnderWay = false;       // a write of this line was made
-    unsigned long lineBytesRead = 0; // of this line, in the pieces before
+    bool afterNul = false;            // nothing after a line's first NUL goes out
+    bool lineUnderWay = false;        // a write of this line was made
+    unsigned long lineBytesRead = 0;  // of this line, in the pieces before
 
     // A line longer than 999 characters is read, and sent, a piece at a time.
     for (;;) {

@@ -16,8 +16,14 @@ FT_STATUS FT_API FT_Open(int, FT_HANDLE* handle)
     return FT_OK;
 }
 #endif
-FT_STATUS FT_API FT_SetBaudRate(FT_HANDLE, uint32_t) { return FT_OK; }
-FT_STATUS FT_API FT_SetDataCharacteristics(FT_HANDLE, uint8_t, uint8_t, uint8_t) { return FT_OK; }
+FT_STATUS FT_API FT_SetBaudRate(FT_HANDLE, uint32_t)
+{
+    return FT_OK;
+}
+FT_STATUS FT_API FT_SetDataCharacteristics(FT_HANDLE, uint8_t, uint8_t, uint8_t)
+{
+    return FT_OK;
+}
 #ifndef LACKING_FT_Write
 FT_STATUS FT_API FT_Write(FT_HANDLE, void*, uint32_t count, uint32_t* written)
 {
@@ -25,9 +31,18 @@ FT_STATUS FT_API FT_Write(FT_HANDLE, void*, uint32_t count, uint32_t* written)
     return FT_OK;
 }
 #endif
-FT_STATUS FT_API FT_Close(FT_HANDLE) { return FT_OK; }
-FT_STATUS FT_API FT_SetFlowControl(FT_HANDLE, uint16_t, uint8_t, uint8_t) { return FT_OK; }
-FT_STATUS FT_API FT_SetTimeouts(FT_HANDLE, uint32_t, uint32_t) { return FT_OK; }
+FT_STATUS FT_API FT_Close(FT_HANDLE)
+{
+    return FT_OK;
+}
+FT_STATUS FT_API FT_SetFlowControl(FT_HANDLE, uint16_t, uint8_t, uint8_t)
+{
+    return FT_OK;
+}
+FT_STATUS FT_API FT_SetTimeouts(FT_HANDLE, uint32_t, uint32_t)
+{
+    return FT_OK;
+}
 FT_STATUS FT_API FT_GetStatus(FT_HANDLE, uint32_t* received, uint32_t* queued, uint32_t* events)
 {
     *received = *queued = *events = 0;
@@ -40,5 +55,8 @@ FT_STATUS FT_API FT_GetModemStatus(FT_HANDLE, uint32_t* status)
     return FT_OK;
 }
 #endif
-FT_STATUS FT_API FT_Purge(FT_HANDLE, uint32_t) { return FT_OK; }
+FT_STATUS FT_API FT_Purge(FT_HANDLE, uint32_t)
+{
+    return FT_OK;
+}
 }

@@ -53,21 +53,20 @@ ProgramRun withUnixLineEnds(ProgramRun run)
 const char kExample[] = "AB\nQ\x1b\nZZ\n";
 const char kExampleWire[] = "AB\nQ\x1b\n";
 
-const char kFullTrace[] =
-    "FT_Open 0\nFT_SetBaudRate 19200\nFT_SetDataCharacteristics 7 0 2\n";
+const char kFullTrace[] = "FT_Open 0\nFT_SetBaudRate 19200\nFT_SetDataCharacteristics 7 0 2\n";
 
 // One run of the program: its input, arguments and fault switch; what the
 // wire, the exit status, the message and the driver calls must be.
 struct ProgramCase {
     const char* name;
     std::string input;
-    std::string fail;                     // LINE_TRANSMITTER_SIM_FAIL
+    std::string fail;  // LINE_TRANSMITTER_SIM_FAIL
     std::vector<std::string> arguments;
-    std::string holds;                    // LINE_TRANSMITTER_SIM_HOLDS, "" for the default
+    std::string holds;  // LINE_TRANSMITTER_SIM_HOLDS, "" for the default
     std::string wire;
     int exitStatus;
-    std::string errors;                   // the whole of standard error
-    std::optional<std::string> trace;     // the driver calls, where checked
+    std::string errors;                // the whole of standard error
+    std::optional<std::string> trace;  // the driver calls, where checked
 };
 
 std::string longLines(int count)
@@ -91,9 +90,12 @@ const char kWriteFailed[] = "line-transmitter: sending to converter 0 failed (FT
 const char kCheck[] = "; check that the converter is still plugged in and the cable is sound\n";
 const char kConvert[] =
     "; convert the text to 7-bit ASCII first, as in iconv -f UTF-8 -t ASCII//TRANSLIT\n";
-const std::string kIgnoring = "': lines are read from standard input, as in "
-                              "line-transmitter < commands.txt\n";
+const std::string kIgnoring =
+    "': lines are read from standard input, as in "
+    "line-transmitter < commands.txt\n";
 
+// The rows as written, a case in a few lines.
+// clang-format off
 const ProgramCase kRuns[] = {
     {"the example: lines up to the first ESC line, silently", kExample, "", {}, "",
      kExampleWire, 0, "", std::string(kFullTrace) + "FT_Write 3\nFT_Write 3\nFT_Close\n"},
@@ -206,11 +208,18 @@ const ProgramCase kVendorLibraryRuns[] = {
          kCheck,
      {}},
 };
+// clang-format on
 
 class Program : public ::testing::TestWithParam<ProgramCase> {
 protected:
-    void SetUp() override { folder_ = makeScratchFolder(); }
-    void TearDown() override { std::filesystem::remove_all(folder_); }
+    void SetUp() override
+    {
+        folder_ = makeScratchFolder();
+    }
+    void TearDown() override
+    {
+        std::filesystem::remove_all(folder_);
+    }
 
     ProgramRun run(const ProgramCase& r)
     {
@@ -233,16 +242,21 @@ protected:
         for (std::string line; std::getline(lines, line);) {
             std::string name = line.substr(0, line.find(' '));
             if (name == "FT_Open" || name == "FT_SetBaudRate" ||
-                name == "FT_SetDataCharacteristics" || name == "FT_Write" ||
-                name == "FT_Close") {
+                name == "FT_SetDataCharacteristics" || name == "FT_Write" || name == "FT_Close") {
                 fiveCalls += line + "\n";
             }
         }
         return fiveCalls;
     }
-    std::string fullTrace() const { return readFile(tracePath()); }
+    std::string fullTrace() const
+    {
+        return readFile(tracePath());
+    }
 
-    std::string tracePath() const { return folder_ + "/trace"; }
+    std::string tracePath() const
+    {
+        return folder_ + "/trace";
+    }
     std::string tracePathForProgram() const
     {
         return programIsWindows ? "Z:" + tracePath() : tracePath();
@@ -298,7 +312,7 @@ TEST_F(ProgramAlone, AnswersHelpAndVersionWithoutAConverter)
         EXPECT_EQ(asked.exitStatus, 0) << option;
         EXPECT_EQ(asked.errors, "") << option;
         std::string first = option[1] == 'h' || option[2] == 'h' ? "Usage: line-transmitter"
-                                                                   : "line-transmitter 1.";
+                                                                 : "line-transmitter 1.";
         EXPECT_EQ(asked.output.rfind(first, 0), 0u) << option << ": " << asked.output;
         EXPECT_EQ(trace(), "") << option << ": no converter is touched";
         EXPECT_EQ(asked.inputLeftAt, 0) << option;
@@ -309,8 +323,9 @@ TEST_F(ProgramAlone, AnswersHelpAndVersionWithoutAConverter)
         input.outputPath = "/dev/full";
         ProgramRun full = runProgram(programCommand, input);
         EXPECT_EQ(full.exitStatus, 1);
-        EXPECT_EQ(full.errors, "line-transmitter: cannot write the help to standard output (No "
-                               "space left on device)\n");
+        EXPECT_EQ(full.errors,
+                  "line-transmitter: cannot write the help to standard output (No "
+                  "space left on device)\n");
     }
 }
 
@@ -326,15 +341,17 @@ TEST_F(ProgramAlone, AReadErrorIsReported)
         << result.errors;
     EXPECT_NE(result.errors.find("); nothing was sent: the same input can be sent again; check "
                                  "what feeds the program\n"),
-              std::string::npos) << result.errors;
+              std::string::npos)
+        << result.errors;
     if (!programIsWindows) {
         input.inputFailsAfterBytes = true;
         input.bytes = "AB\n";
         ProgramRun late = runProgram(programCommand, input);
         EXPECT_EQ(late.exitStatus, 2) << "a line went out before";
-        EXPECT_EQ(late.errors, "line-transmitter: reading standard input failed (Connection reset by "
-                               "peer); 1 line sent: send again from line 2; check what feeds the "
-                               "program\n");
+        EXPECT_EQ(late.errors,
+                  "line-transmitter: reading standard input failed (Connection reset by "
+                  "peer); 1 line sent: send again from line 2; check what feeds the "
+                  "program\n");
     }
 }
 
@@ -360,10 +377,11 @@ TEST_F(PosixOnly, NoDescriptorOfItsOwnTakesAClosedStandardOnesPlace)
         EXPECT_EQ(trace(), std::string(kFullTrace) + "FT_Write 3\nFT_Write 3\nFT_Close\n");
     } else {
         EXPECT_EQ(closedOutput.exitStatus, 1);
-        EXPECT_EQ(closedOutput.errors, "line-transmitter: cannot open converter 0 (the simulated "
-                                       "converter's wire, standard output, is closed); nothing "
-                                       "was sent; give it a standard output, as in "
-                                       "line-transmitter-sim < lines.txt > wire.bin\n");
+        EXPECT_EQ(closedOutput.errors,
+                  "line-transmitter: cannot open converter 0 (the simulated "
+                  "converter's wire, standard output, is closed); nothing "
+                  "was sent; give it a standard output, as in "
+                  "line-transmitter-sim < lines.txt > wire.bin\n");
         EXPECT_EQ(closedOutput.inputLeftAt, 0);
         EXPECT_EQ(trace(), "");
     }
@@ -386,13 +404,14 @@ TEST_F(PosixOnly, NoDescriptorOfItsOwnTakesAClosedStandardOnesPlace)
 TEST_F(PosixOnly, ASignalEndsTheRunInOrderWithTheCount)
 {
     struct Case {
-        std::vector<int> signals;   // sent 300 ms apart
-        std::vector<int> ignored;   // ignored when the program starts, as nohup leaves SIGHUP
-        bool inputIsTerminal;       // standard input a terminal, standard error not
+        std::vector<int> signals;  // sent 300 ms apart
+        std::vector<int> ignored;  // ignored when the program starts, as nohup leaves SIGHUP
+        bool inputIsTerminal;      // standard input a terminal, standard error not
         std::string input, trace, message;
         std::string wire = "AB\n";
-        std::string fail = "";      // the fault switch
+        std::string fail = "";          // the fault switch
         std::vector<int> blocked = {};  // blocked when the program starts
+        // clang-format off
     } cases[] = {
         {{SIGINT}, {}, false, "AB\n", std::string(kFullTrace) + "FT_Write 3\nFT_Close\n",
          "interrupted by SIGINT (the converter was drained and closed); 1 line sent: send again "
@@ -426,6 +445,7 @@ TEST_F(PosixOnly, ASignalEndsTheRunInOrderWithTheCount)
          "interrupted by SIGINT, then SIGINT (stopped at once; the converter was closed); nothing "
          "was sent: the same input can be sent again", "", "FT_Write:1:stall"},
     };
+    // clang-format on
     for (const Case& c : cases) {
         if (programLoadsLibrary && !c.fail.empty()) {
             continue;  // the vendor's library waits out a stalled write: nothing ends it
@@ -470,19 +490,18 @@ TEST_F(SimulatedConverterOnPosix, AStopRequestAtAnyCallEndsTheRunThere)
         SKIP_WHERE_IT_CANNOT_RUN("strace is not installed (Debian: strace)");
     }
     for (bool throughPipe : {false, true}) {
-        sweepStopRequests(throughPipe ? "from a pipe" : "from a file", folder_ + "/calls", false,
-                          [&](std::vector<std::string> words, const std::string& bytes) {
-                              ProgramInput input;
-                              input.bytes = bytes;
-                              input.inputThroughPipe = throughPipe;  // closed once it holds them
-                              input.killAfterSeconds = 10;
-                              // A sanitizer build's leak check cannot work under strace.
-                              input.environment = {"LINE_TRANSMITTER_SIM_FAIL=",
-                                                   "ASAN_OPTIONS=detect_leaks=0"};
-                              words.insert(words.end(), programCommand.begin(),
-                                           programCommand.end());
-                              return runProgram(words, input);
-                          });
+        sweepStopRequests(
+            throughPipe ? "from a pipe" : "from a file", folder_ + "/calls", false,
+            [&](std::vector<std::string> words, const std::string& bytes) {
+                ProgramInput input;
+                input.bytes = bytes;
+                input.inputThroughPipe = throughPipe;  // closed once it holds them
+                input.killAfterSeconds = 10;
+                // A sanitizer build's leak check cannot work under strace.
+                input.environment = {"LINE_TRANSMITTER_SIM_FAIL=", "ASAN_OPTIONS=detect_leaks=0"};
+                words.insert(words.end(), programCommand.begin(), programCommand.end());
+                return runProgram(words, input);
+            });
     }
 }
 
@@ -497,7 +516,8 @@ TEST_F(PosixOnly, TheMessageComesOnlyAfterTheConverterIsClosed)
                              std::string("LINE_TRANSMITTER_SIM_FAIL=") + fail};
         ProgramRun result = runProgram(programCommand, input);
         EXPECT_NE(result.errors.find("FT_Close\nline-transmitter: "), std::string::npos)
-            << fail << ":\n" << result.errors;
+            << fail << ":\n"
+            << result.errors;
         EXPECT_EQ(result.errors.find("line-transmitter: "),
                   result.errors.find("FT_Close\nline-transmitter: ") + 9)
             << fail << ": nothing of the message before the close";
@@ -533,7 +553,16 @@ TEST_F(ProgramAlone, EndOfLineFollowsThePlatformsTextMode)
 
 TEST_F(WindowsOnly, CtrlZEndsInputOnWindows)
 {
-    ProgramRun result = run(ProgramCase{"", "AB\r\nCD\x1a" "EF\r\nGH\r\n", "", {}, "", "", 0, "", {}});
+    ProgramRun result = run(ProgramCase{"",
+                                        "AB\r\nCD\x1a"
+                                        "EF\r\nGH\r\n",
+                                        "",
+                                        {},
+                                        "",
+                                        "",
+                                        0,
+                                        "",
+                                        {}});
     EXPECT_EQ(result.exitStatus, 0);
     EXPECT_EQ(result.output, "AB\nCD\n");
     EXPECT_EQ(result.errors, "");
@@ -551,8 +580,9 @@ TEST_F(VendorLibraryOnly, TheVendorLibraryDriverKeepsTheHeadersPromises)
         bool inputEndsFirst;       // the signals come once the input has ended
         int exitStatus;
         double atLeastSeconds, atMostSeconds;
-        std::string errorsStart;   // of its one message; "" for none
-        bool purged;               // what the converter held was discarded
+        std::string errorsStart;  // of its one message; "" for none
+        bool purged;              // what the converter held was discarded
+        // clang-format off
     } cases[] = {
         {"the close waits for the queue", std::string(1999, 'd') + "\n", "", {}, false, 0, 0.9, 6,
          "", false},
@@ -570,6 +600,7 @@ TEST_F(VendorLibraryOnly, TheVendorLibraryDriverKeepsTheHeadersPromises)
          "surely sent",
          true},
     };
+    // clang-format on
     for (const Case& c : cases) {
         if (programIsWindows && !c.signals.empty()) {
             continue;
@@ -617,15 +648,15 @@ TEST_F(VendorLibraryOnly, TheVendorLibraryDriverKeepsTheHeadersPromises)
         std::size_t close = calls.rfind("FT_Close\n");
         EXPECT_EQ(close + 9, calls.size()) << c.what << ": the close is the last call";
         if (c.purged) {
-            EXPECT_NE(calls.find("FT_Purge 3\nFT_Close\n"), std::string::npos)
-                << c.what << ":\n" << calls;
+            EXPECT_NE(calls.find("FT_Purge 3\nFT_Close\n"), std::string::npos) << c.what << ":\n"
+                                                                               << calls;
         } else {
             EXPECT_EQ(calls.find("FT_Purge"), std::string::npos) << c.what;
             std::size_t query = calls.rfind("FT_GetModemStatus ");
             EXPECT_TRUE(query != std::string::npos && query > lastWrite && query < close)
-                << c.what << ":\n" << calls;
-            EXPECT_EQ(calls.substr(query, close - query),
-                      "FT_GetModemStatus transmitter empty\n")
+                << c.what << ":\n"
+                << calls;
+            EXPECT_EQ(calls.substr(query, close - query), "FT_GetModemStatus transmitter empty\n")
                 << c.what << ": the queue is not all: the chip's own buffer must have emptied";
         }
     }
@@ -635,8 +666,8 @@ TEST_F(VendorLibraryOnly, AMissingVendorLibraryIsReported)
 {
     // A copy of the program alone in a folder, with no library path, run
     // from the folder that holds the library: that must not be searched.
-    std::filesystem::path alone = std::filesystem::path(folder_) /
-                                  std::filesystem::path(programCommand.back()).filename();
+    std::filesystem::path alone =
+        std::filesystem::path(folder_) / std::filesystem::path(programCommand.back()).filename();
     std::filesystem::copy_file(programCommand.back(), alone);
     std::vector<std::string> command = programCommand;
     command.back() = alone.string();

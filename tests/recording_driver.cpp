@@ -9,9 +9,18 @@ RecordingDriver driver;
 int handleTarget;
 }  // namespace
 
-RecordingDriver& recordingDriver() { return driver; }
-void resetRecordingDriver() { driver = RecordingDriver(); }
-FT_HANDLE recordingHandle() { return &handleTarget; }
+RecordingDriver& recordingDriver()
+{
+    return driver;
+}
+void resetRecordingDriver()
+{
+    driver = RecordingDriver();
+}
+FT_HANDLE recordingHandle()
+{
+    return &handleTarget;
+}
 
 void deliverStopRequests(int count)
 {
@@ -28,9 +37,15 @@ FT_STATUS FT_API FT_Open(int, FT_HANDLE* handle)
     return FT_OK;
 }
 
-FT_STATUS FT_API FT_SetBaudRate(FT_HANDLE, uint32_t) { return FT_OK; }
+FT_STATUS FT_API FT_SetBaudRate(FT_HANDLE, uint32_t)
+{
+    return FT_OK;
+}
 
-FT_STATUS FT_API FT_SetDataCharacteristics(FT_HANDLE, uint8_t, uint8_t, uint8_t) { return FT_OK; }
+FT_STATUS FT_API FT_SetDataCharacteristics(FT_HANDLE, uint8_t, uint8_t, uint8_t)
+{
+    return FT_OK;
+}
 
 FT_STATUS FT_API FT_Write(FT_HANDLE handle, void* buffer, uint32_t bytesToWrite,
                           uint32_t* bytesWritten)
@@ -63,7 +78,10 @@ FT_STATUS FT_API FT_Write(FT_HANDLE handle, void* buffer, uint32_t bytesToWrite,
     return FT_OK;
 }
 
-FT_STATUS FT_API FT_Close(FT_HANDLE) { return FT_OK; }
+FT_STATUS FT_API FT_Close(FT_HANDLE)
+{
+    return FT_OK;
+}
 
 }  // extern "C"
 

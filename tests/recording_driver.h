@@ -13,14 +13,14 @@ struct RecordingDriver {
     std::vector<std::string> writes;  // the bytes asked for, one entry per FT_Write
     std::string wire;                 // the bytes accepted, in order
 
-    std::size_t failingWrite = 0;     // 1-based number of a write that fails
+    std::size_t failingWrite = 0;  // 1-based number of a write that fails
     FT_STATUS failingStatus = FT_IO_ERROR;
-    std::size_t failingTakes = 0;     // bytes that write takes before it fails
-    std::size_t stalledWrite = 0;     // 1-based number of a write that takes nothing
-    std::size_t acceptAtMost = 0;     // 0: whole writes; else a cap per write
-    std::size_t signalAtWrite = 0;    // 1-based number of a write during which...
-    int signalsThen = 1;              // ...that many stop requests have come
-    uint32_t holdsAtMost = 10240;     // what converterHoldsAtMost answers
+    std::size_t failingTakes = 0;   // bytes that write takes before it fails
+    std::size_t stalledWrite = 0;   // 1-based number of a write that takes nothing
+    std::size_t acceptAtMost = 0;   // 0: whole writes; else a cap per write
+    std::size_t signalAtWrite = 0;  // 1-based number of a write during which...
+    int signalsThen = 1;            // ...that many stop requests have come
+    uint32_t holdsAtMost = 10240;   // what converterHoldsAtMost answers
 };
 
 // Delivers `count` stop requests (SIGHUP) now.

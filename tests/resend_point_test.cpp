@@ -13,9 +13,9 @@ namespace {
 
 struct Record {
     uint64_t bound;
-    unsigned long lines;     // handed over, each lineLength bytes with its line feed
+    unsigned long lines;  // handed over, each lineLength bytes with its line feed
     uint64_t lineLength;
-    uint64_t failedAfter;    // bytes handed over at the failure
+    uint64_t failedAfter;  // bytes handed over at the failure
     unsigned long surelySent;
 };
 
@@ -71,17 +71,22 @@ const Words kWords[] = {
     {0, 10, 0, false, "nothing was sent: the same input can be sent again"},
     {3, 10, 30, true, "3 lines sent: send again from line 4"},
     {1, 10, 10, true, "1 line sent: send again from line 2"},
-    {1, 10, 10, false, "1 line handed over, 0 surely sent: send again from line 1 (line 1 may "
-                       "arrive twice)"},
-    {3, 10, 30, false, "3 lines handed over, 0 surely sent: send again from line 1 (lines 1 to "
-                       "3 may arrive twice)"},
-    {0, 10, 5, false, "0 lines handed over, 0 surely sent, part of line 1 went out: send again "
-                      "from line 1"},
-    {2, 10, 25, true, "2 lines handed over, 2 surely sent, part of line 3 went out: send again "
-                      "from line 3"},
-    {2000, 10, 20005, false, "2000 lines handed over, 1130 surely sent, part of line 2001 went "
-                             "out: send again from line 1131 (lines 1131 to 2000 may arrive "
-                             "twice)"},
+    {1, 10, 10, false,
+     "1 line handed over, 0 surely sent: send again from line 1 (line 1 may "
+     "arrive twice)"},
+    {3, 10, 30, false,
+     "3 lines handed over, 0 surely sent: send again from line 1 (lines 1 to "
+     "3 may arrive twice)"},
+    {0, 10, 5, false,
+     "0 lines handed over, 0 surely sent, part of line 1 went out: send again "
+     "from line 1"},
+    {2, 10, 25, true,
+     "2 lines handed over, 2 surely sent, part of line 3 went out: send again "
+     "from line 3"},
+    {2000, 10, 20005, false,
+     "2000 lines handed over, 1130 surely sent, part of line 2001 went "
+     "out: send again from line 1131 (lines 1131 to 2000 may arrive "
+     "twice)"},
 };
 
 class ResendWords : public ::testing::TestWithParam<Words> {};

@@ -26,8 +26,8 @@
 
 struct StopRequestRow {
     std::string input;
-    std::string inject;        // for strace's -e inject=
-    std::string wire;          // what arrives
+    std::string inject;  // for strace's -e inject=
+    std::string wire;    // what arrives
     int exitStatus;
     std::string resendWords;   // where the one message says to send again from, "" for none
     std::string messageStart;  // how it begins
@@ -69,7 +69,8 @@ inline std::vector<StopRequestRow> requestAtEveryCall(const std::string& input,
         wireBefore.push_back(written);
         ++ofAKind[calls.back()];
         written += calls.back() == "write" && result > 0 ? static_cast<std::size_t>(result) : 0;
-        if (std::regex_search(line, std::regex("^rt_sigaction\\(SIG(INT|TERM|HUP), \\{sa_handler=0x"))) {
+        if (std::regex_search(line,
+                              std::regex("^rt_sigaction\\(SIG(INT|TERM|HUP), \\{sa_handler=0x"))) {
             start = calls.size();
         }
         if (line.rfind("read(0,", 0) == 0 && result == 0) {
@@ -86,17 +87,18 @@ inline std::vector<StopRequestRow> requestAtEveryCall(const std::string& input,
         }
         // The line that the last byte written, or this write's first, is of.
         long long last = static_cast<long long>(wireBefore[at]) - (calls[at] == "write" ? 0 : 1);
-        std::string sent = inputEnd < at ? wire  // the input had ended: nothing changes
-                           : last < 0    ? ""
-                                         : wire.substr(0, wire.find('\n', static_cast<std::size_t>(last)) + 1);
+        std::string sent =
+            inputEnd < at ? wire  // the input had ended: nothing changes
+            : last < 0    ? ""
+                          : wire.substr(0, wire.find('\n', static_cast<std::size_t>(last)) + 1);
         long lines = std::count(sent.begin(), sent.end(), '\n');
         rows.push_back({input, calls[at] + ":signal=SIGINT:when=" + std::to_string(when), sent,
                         inputEnd < at ? 0 : 130,
                         inputEnd < at ? ""
-                        : lines == 0  ? "nothing was sent: the same input can be sent again"
-                                      : std::to_string(lines) + (lines == 1 ? " line" : " lines") +
-                                           " sent: send again from line " +
-                                           std::to_string(lines + 1),
+                        : lines == 0
+                            ? "nothing was sent: the same input can be sent again"
+                            : std::to_string(lines) + (lines == 1 ? " line" : " lines") +
+                                  " sent: send again from line " + std::to_string(lines + 1),
                         "line-transmitter: interrupted by SIGINT (the converter was drained and "
                         "closed); "});
     }
@@ -107,8 +109,10 @@ inline std::vector<StopRequestRow> requestAtEveryCall(const std::string& input,
 inline StopRequestRow twoRequestsInALongLine(bool onATerminal)
 {
     std::string line(5000, 'q');
-    return {line + "\nnever\n", "write:signal=SIGINT:when=2+2",
-            line.substr(0, (onATerminal ? 2 : 4) * 999), 130,
+    return {line + "\nnever\n",
+            "write:signal=SIGINT:when=2+2",
+            line.substr(0, (onATerminal ? 2 : 4) * 999),
+            130,
             "0 lines handed over, 0 surely sent, part of line 1 went out: send again from line 1",
             "line-transmitter: interrupted by SIGINT, then SIGINT (stopped at once"};
 }
@@ -122,8 +126,8 @@ inline bool straceIsInstalled()
 // input) runs the program after the words with that input, its wire in
 // the result's output.
 template <typename Run>
-void sweepStopRequests(const std::string& where, const std::string& recordingPath,
-                       bool onATerminal, Run run)
+void sweepStopRequests(const std::string& where, const std::string& recordingPath, bool onATerminal,
+                       Run run)
 {
     std::vector<StopRequestRow> rows = {twoRequestsInALongLine(onATerminal)};
     for (const std::string& input : sweptInputs(onATerminal)) {

@@ -110,7 +110,7 @@ struct Case {
     std::size_t interruptAt = std::string::npos;
     int requestsThen = 1;
     std::size_t failAt = std::string::npos;
-    int requestsBefore = 0;  // stop requests before the first line
+    int requestsBefore = 0;        // stop requests before the first line
     std::size_t failingWrite = 0;  // 1-based
     FT_STATUS failingStatus = FT_IO_ERROR;
     std::size_t failingTakes = 0;
@@ -220,16 +220,23 @@ const Case kCases[] = {
         allSevenBitBytesButNulAndLineFeed() + "\n", {allSevenBitBytesButNulAndLineFeed() + "\n"},
         0),
     row("a carriage return before the line feed is kept", "AB\r\n", {"AB\r\n"}, 1),
-    row("a line with ESC is sent and stops", "A\x1b" "B\nnever\n", {"A\x1b" "B\n"}, 0),
+    row("a line with ESC is sent and stops",
+        "A\x1b"
+        "B\nnever\n",
+        {"A\x1b"
+         "B\n"},
+        0),
     row("several ESC stop as one", "\x1b\x1b\x1b\nnever\n", {"\x1b\x1b\x1b\n"}, 0),
     row("nothing from the first NUL on; an ESC behind it does not stop",
-        "AB\0C\x1b" "D\nnext\n"s, {"AB\n", "next\n"}, 2),
+        "AB\0C\x1b"
+        "D\nnext\n"s,
+        {"AB\n", "next\n"}, 2),
     row("a NUL first sends the line feed alone", "\0\x1b\n"s, {"\n"}, 1),
     row("an ESC before a NUL still stops", "\x1b\0rest\n"s, {"\x1b\n"}, 0),
-    row("997 characters in one write", letters(997) + "\nnext\n",
-        {letters(997) + "\n", "next\n"}, 2),
-    row("998 characters in one write", letters(998) + "\nnext\n",
-        {letters(998) + "\n", "next\n"}, 2),
+    row("997 characters in one write", letters(997) + "\nnext\n", {letters(997) + "\n", "next\n"},
+        2),
+    row("998 characters in one write", letters(998) + "\nnext\n", {letters(998) + "\n", "next\n"},
+        2),
     row("999 characters: the line feed takes the last place", k999 + "\nnext\n",
         {k999 + "\n", "next\n"}, 2),
     row("1000 characters in two pieces", letters(1000) + "\nnext\n",
@@ -260,20 +267,26 @@ const Case kCases[] = {
         split(letters(1500) + "\n", {999}), 1),
 
     // Bytes above 0x7F: the piece that holds one is not sent.
-    row("0x80 first: nothing goes out", "\x80" "AB\nnext\n", {}, 0).refusing(0x80, 1),
-    row("0x8A, a line feed on the wire, in the middle", "ok\nA\x8A" "B\nnext\n", {"ok\n"}, 1)
+    row("0x80 first: nothing goes out",
+        "\x80"
+        "AB\nnext\n",
+        {}, 0)
+        .refusing(0x80, 1),
+    row("0x8A, a line feed on the wire, in the middle",
+        "ok\nA\x8A"
+        "B\nnext\n",
+        {"ok\n"}, 1)
         .refusing(0x8A, 2),
     row("0x9B, an ESC on the wire, at the end", "AB\x9B\nnext\n", {}, 0).refusing(0x9B, 3),
     row("0xFF in the second piece: the first went out", with(k2500, 1200, '\xFF') + "\n",
         {k2500.substr(0, 999)}, 0)
         .refusing(0xFF, 1201),
-    row("0xFF at the second piece's start", with(k2500, 999, '\xFF') + "\n",
-        {k2500.substr(0, 999)}, 0)
+    row("0xFF at the second piece's start", with(k2500, 999, '\xFF') + "\n", {k2500.substr(0, 999)},
+        0)
         .refusing(0xFF, 1000),
-    row("a byte above 0x7F behind a NUL never goes out, so it is no fault",
-        "AB\0\xFF\nnext\n"s, {"AB\n", "next\n"}, 2),
-    row("UTF-8: the line is refused at its first byte", "caf\xC3\xA9\n", {}, 0)
-        .refusing(0xC3, 4),
+    row("a byte above 0x7F behind a NUL never goes out, so it is no fault", "AB\0\xFF\nnext\n"s,
+        {"AB\n", "next\n"}, 2),
+    row("UTF-8: the line is refused at its first byte", "caf\xC3\xA9\n", {}, 0).refusing(0xC3, 4),
 
     // Reads cut short, and read errors.
     row("a read cut short by a signal mid-line, with no stop request, goes on", "AB\nCDEF\n",
@@ -297,8 +310,7 @@ const Case kCases[] = {
     row("after a stop request no line is read", "never\n", {}, 0).stoppedBefore(),
 
     // The driver.
-    row("a failed write stops at once with its status", "one\ntwo\nthree\n", {"one\n", "two\n"},
-        1)
+    row("a failed write stops at once with its status", "one\ntwo\nthree\n", {"one\n", "two\n"}, 1)
         .writeFailing(2, FT_DEVICE_NOT_FOUND),
     row("a failed write inside a long line sends no more of it", k2500 + "\n",
         {k2500.substr(0, 999), k2500.substr(999, 999)}, 0)
@@ -324,14 +336,14 @@ const Case kCases[] = {
     row("a stop request during a long line's write: the line is finished", k2500 + "\nnever\n",
         split(k2500 + "\n", {999, 999}), 1)
         .signalledAtWrite(2, 1),
-    row("a write that takes nothing is a stall, a first stop request or not",
-        k2500 + "\nnever\n", {k2500.substr(0, 999), k2500.substr(999, 999)}, 0)
+    row("a write that takes nothing is a stall, a first stop request or not", k2500 + "\nnever\n",
+        {k2500.substr(0, 999), k2500.substr(999, 999)}, 0)
         .writeTakingNothing(2)
         .signalledAtWrite(2, 1)
         .endingStalled()
         .handingOver(999),
-    row("a second stop request stops within the line", k2500 + "\nnever\n",
-        {k2500.substr(0, 999)}, 0)
+    row("a second stop request stops within the line", k2500 + "\nnever\n", {k2500.substr(0, 999)},
+        0)
         .signalledAtWrite(1, 2),
     row("a second stop request during a short write: not the rest of it", k2500 + "\nnever\n",
         {k2500.substr(0, 999)}, 0)

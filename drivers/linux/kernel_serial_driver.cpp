@@ -18,7 +18,7 @@ namespace {
 // The program holds one converter at a time, so one record serves.
 struct OpenConverter {
     int descriptor;
-    termios settings;           // ours, whole: never read back from the port
+    termios settings;  // ours, whole: never read back from the port
     uint32_t baudRate;
     uint32_t bitsPerCharacter;  // of the framing as last set
     bool stalled;               // a write waited out its deadline: the close waits no more
@@ -27,8 +27,9 @@ struct OpenConverter {
 
 OpenConverter converter = {-1, {}, 9600, 10, false, ""};
 
-const char kKernelDropped[] = "what the kernel still held was dropped at the close, what the "
-                              "converter's chip held may still go out";
+const char kKernelDropped[] =
+    "what the kernel still held was dropped at the close, what the "
+    "converter's chip held may still go out";
 
 bool isOpen(FT_HANDLE handle)
 {
@@ -56,9 +57,10 @@ void adviseOnOpenError(int reason, const char* path)
     if (reason == EACCES || reason == EPERM) {
         const passwd* user = getpwuid(getuid());
         const char* name = user != nullptr ? user->pw_name : "<your user name>";
-        advise("add %s to the group that owns the port, usually dialout (as root: usermod -aG "
-               "dialout %s), then log in again",
-               name, name);
+        advise(
+            "add %s to the group that owns the port, usually dialout (as root: usermod -aG "
+            "dialout %s), then log in again",
+            name, name);
     } else if (reason == EBUSY) {
         advise("another program holds the port: fuser -v %s names it (package psmisc); end it",
                path);
@@ -136,8 +138,7 @@ uint32_t kernelHoldsAtMost(long pageSize)
     if (pageSize <= 0) {
         pageSize = kLargestPageSize;  // unknown: claim the least
     }
-    return static_cast<uint32_t>(pageSize) + kWriteTransfers * kFtdiTransferSize +
-           kLargestChipFifo;
+    return static_cast<uint32_t>(pageSize) + kWriteTransfers * kFtdiTransferSize + kLargestChipFifo;
 }
 
 extern "C" {
@@ -168,8 +169,8 @@ FT_STATUS FT_API FT_SetBaudRate(FT_HANDLE handle, uint32_t baudRate)
     return status;
 }
 
-FT_STATUS FT_API FT_SetDataCharacteristics(FT_HANDLE handle, uint8_t wordLength,
-                                           uint8_t stopBits, uint8_t parity)
+FT_STATUS FT_API FT_SetDataCharacteristics(FT_HANDLE handle, uint8_t wordLength, uint8_t stopBits,
+                                           uint8_t parity)
 {
     if (!isOpen(handle)) {
         return FT_INVALID_HANDLE;
@@ -192,8 +193,8 @@ FT_STATUS FT_API FT_Write(FT_HANDLE handle, void* buffer, uint32_t bytesToWrite,
     if (!isOpen(handle)) {
         return FT_INVALID_HANDLE;
     }
-    FT_STATUS status = writeSome(converter.descriptor, buffer, bytesToWrite, bytesWritten,
-                                 &converter.stalled);
+    FT_STATUS status =
+        writeSome(converter.descriptor, buffer, bytesToWrite, bytesWritten, &converter.stalled);
     return status == FT_OK ? status : failedOnPort(status, converter.path, errno);
 }
 
@@ -206,18 +207,15 @@ FT_STATUS FT_API FT_Close(FT_HANDLE handle)
     converter.descriptor = -1;
     uint32_t rate = charactersPerSecond(converter.baudRate, converter.bitsPerCharacter);
     switch (drainAndClose(descriptor, converter.stalled ? 0 : rate)) {
-    case kDrained:
-        return FT_OK;
+    case kDrained: return FT_OK;
     case kStalled:
         return failed(FT_IO_ERROR, "%s: %s; %s", converter.path, kStoppedTakingBytes,
                       kKernelDropped);
     case kCutShort:
         return failed(FT_IO_ERROR, "%s: %s; %s: the last line may arrive cut", converter.path,
                       kDrainCutShort, kKernelDropped);
-    default:
-        return failedOnPort(FT_IO_ERROR, converter.path, errno);
+    default: return failedOnPort(FT_IO_ERROR, converter.path, errno);
     }
 }
 
 }  // extern "C"
-

@@ -157,7 +157,8 @@ DrainEnd drain(int descriptor, uint32_t charactersPerSecond)
         if (left <= 0) {
             return kStalled;
         }
-        WaitOutcome outcome = waitUnlessTold(-1, 0, static_cast<int>(std::min<long long>(left, kRecheckMilliseconds)));
+        WaitOutcome outcome = waitUnlessTold(
+            -1, 0, static_cast<int>(std::min<long long>(left, kRecheckMilliseconds)));
         if (outcome == kTold) {
             return kCutShort;
         }

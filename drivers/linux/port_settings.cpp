@@ -11,18 +11,6 @@
 
 namespace {
 
-FT_STATUS statusForOpenError(int error)
-{
-    switch (error) {
-    case ENOENT:
-    case ENODEV:
-    case ENXIO:
-        return FT_DEVICE_NOT_FOUND;  // gone between discovery and open
-    default:
-        return FT_DEVICE_NOT_OPENED;  // in use, no permission, or refused
-    }
-}
-
 // Unix98 pseudo-terminal far ends have majors 136 to 143.
 bool isPseudoTerminal(int descriptor)
 {
@@ -65,7 +53,9 @@ FT_STATUS openSerialPort(const char* path, int* descriptor, termios* settings)
     // our controlling terminal; not inherited by other programs.
     int port = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (port < 0) {
-        return statusForOpenError(errno);
+        // Gone between discovery and open; else in use, no permission, or refused.
+        return errno == ENOENT || errno == ENODEV || errno == ENXIO ? FT_DEVICE_NOT_FOUND
+                                                                    : FT_DEVICE_NOT_OPENED;
     }
     // Two programs writing to one line interleave their bytes: hold it alone.
     // Exclusive mode comes last, so that no failure after it leaves it set.
@@ -96,12 +86,12 @@ bool speedForBaudRate(uint32_t baudRate, speed_t* speed)
         uint32_t baudRate;
         speed_t speed;
     } speeds[] = {
-        {300, B300},       {600, B600},       {1200, B1200},     {1800, B1800},
-        {2400, B2400},     {4800, B4800},     {9600, B9600},     {19200, B19200},
-        {38400, B38400},   {57600, B57600},   {115200, B115200}, {230400, B230400},
-        {460800, B460800}, {500000, B500000}, {576000, B576000}, {921600, B921600},
-        {1000000, B1000000}, {1152000, B1152000}, {1500000, B1500000},
-        {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
+        {300, B300},         {600, B600},         {1200, B1200},       {1800, B1800},
+        {2400, B2400},       {4800, B4800},       {9600, B9600},       {19200, B19200},
+        {38400, B38400},     {57600, B57600},     {115200, B115200},   {230400, B230400},
+        {460800, B460800},   {500000, B500000},   {576000, B576000},   {921600, B921600},
+        {1000000, B1000000}, {1152000, B1152000}, {1500000, B1500000}, {2000000, B2000000},
+        {2500000, B2500000}, {3000000, B3000000},
     };
     for (const auto& entry : speeds) {
         if (entry.baudRate == baudRate) {
@@ -156,4 +146,3 @@ FT_STATUS applySettings(int descriptor, const termios& wanted)
     }
     return FT_IO_ERROR;
 }
-

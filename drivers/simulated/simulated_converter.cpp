@@ -35,8 +35,8 @@ FT_STATUS FT_API FT_SetBaudRate(FT_HANDLE handle, uint32_t baudRate)
     return setSimulatedSpeed(&line, handle, baudRate);
 }
 
-FT_STATUS FT_API FT_SetDataCharacteristics(FT_HANDLE handle, uint8_t wordLength,
-                                           uint8_t stopBits, uint8_t parity)
+FT_STATUS FT_API FT_SetDataCharacteristics(FT_HANDLE handle, uint8_t wordLength, uint8_t stopBits,
+                                           uint8_t parity)
 {
     return setSimulatedFraming(&line, handle, wordLength, stopBits, parity);
 }

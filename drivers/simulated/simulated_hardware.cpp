@@ -71,8 +71,9 @@ bool readSwitches(FaultSwitch* switches)
     if (!known) {
         failed(FT_INVALID_PARAMETER,
                "LINE_TRANSMITTER_SIM_FAIL=%.100s is no fault of the simulated converter", fail);
-        advise("set it to FT_Open, FT_SetBaudRate, FT_SetDataCharacteristics, FT_Close, "
-               "FT_Write:N, FT_Write:N:short or FT_Write:N:stall, or unset it");
+        advise(
+            "set it to FT_Open, FT_SetBaudRate, FT_SetDataCharacteristics, FT_Close, "
+            "FT_Write:N, FT_Write:N:short or FT_Write:N:stall, or unset it");
         return false;
     }
     const char* holds = switchValue("LINE_TRANSMITTER_SIM_HOLDS");
@@ -107,19 +108,6 @@ FT_STATUS callOnLine(const SimulatedLine* line, FT_HANDLE handle, const char* ca
     return !isOpenLine(line, handle) ? FT_INVALID_HANDLE
            : failing(line, call)     ? FT_IO_ERROR
                                      : FT_OK;
-}
-
-// What the fault switch does to the write-th write: from the faulty write
-// on, a stall stalls every write; a failed or short write is that one.
-WriteFault faultOfWrite(const FaultSwitch& switches, unsigned long write)
-{
-    if (switches.faultyWrite == 0 || write < switches.faultyWrite) {
-        return kNoFault;
-    }
-    if (switches.writeFault == kStalledWrites || write == switches.faultyWrite) {
-        return switches.writeFault;
-    }
-    return kNoFault;
 }
 
 }  // namespace
@@ -185,8 +173,14 @@ FT_STATUS beginSimulatedWrite(SimulatedLine* line, FT_HANDLE handle, uint32_t co
     if (!isOpenLine(line, handle)) {
         return FT_INVALID_HANDLE;
     }
+    // From the faulty write on, a stall stalls every write; a failed or
+    // short write is that one.
+    const FaultSwitch& switches = line->switches;
     ++line->writes;
-    *fault = faultOfWrite(line->switches, line->writes);
+    bool struck = switches.faultyWrite != 0 &&
+                  (line->writes == switches.faultyWrite ||
+                   (switches.writeFault == kStalledWrites && line->writes > switches.faultyWrite));
+    *fault = struck ? switches.writeFault : kNoFault;
     if (*fault == kFailedWrite || line->gone) {
         line->gone = true;
         return FT_IO_ERROR;

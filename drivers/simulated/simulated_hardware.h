@@ -28,7 +28,7 @@ struct FaultSwitch {
     char failingCall[32];       // a whole call that fails, or ""
     unsigned long faultyWrite;  // the N of FT_Write:N..., or 0
     WriteFault writeFault;
-    uint32_t holdsAtMost;       // LINE_TRANSMITTER_SIM_HOLDS, 10 KiB unless set
+    uint32_t holdsAtMost;  // LINE_TRANSMITTER_SIM_HOLDS, 10 KiB unless set
 };
 
 // Reads the switches for a new open. False when one holds a value the

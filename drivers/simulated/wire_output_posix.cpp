@@ -51,8 +51,7 @@ uint32_t writeToWire(const unsigned char* bytes, uint32_t count, bool* refused)
         if (written > 0) {
             done += static_cast<uint32_t>(written);
         } else if (written < 0 && errno == EAGAIN) {
-            while (waitUnlessTold(wire, POLLOUT, 1000) == kLookAgain) {
-            }
+            while (waitUnlessTold(wire, POLLOUT, 1000) == kLookAgain) {}
         } else if (written == 0 || errno != EINTR) {
             *refused = true;
             break;

@@ -23,8 +23,8 @@ WaitOutcome waitUnlessTold(int descriptor, short events, int milliseconds)
                           &callersMask);
         reason = errno;
         // A handler that ran inside the wait may have told the driver.
-        outcome = toldToStopWaiting() ? kTold
-                  : count > 0     ? kReady
+        outcome = toldToStopWaiting()             ? kTold
+                  : count > 0                     ? kReady
                   : count == 0 || reason == EINTR ? kLookAgain
                                                   : kWaitFailed;
     }
@@ -40,8 +40,8 @@ bool pauseUnlessTold(uint32_t milliseconds)
     for (;;) {
         timespec now;
         clock_gettime(CLOCK_MONOTONIC, &now);
-        long long passed = (now.tv_sec - start.tv_sec) * 1000LL +
-                           (now.tv_nsec - start.tv_nsec) / 1000000;
+        long long passed =
+            (now.tv_sec - start.tv_sec) * 1000LL + (now.tv_nsec - start.tv_nsec) / 1000000;
         if (passed >= milliseconds) {
             return true;
         }

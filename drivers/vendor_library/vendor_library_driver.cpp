@@ -128,15 +128,17 @@ DrainResult drain(FT_HANDLE handle, FT_STATUS* status)
         if ((*status = vendor.getStatus(handle, &received, &queued, &events)) != FT_OK) {
             return kDrainFailed;
         }
-        bound = bound > 0 ? bound : wireMilliseconds(uint64_t{queued} + kLargestChipFifoBytes) +
-                                        kStallMilliseconds;
+        bound = bound > 0 ? bound
+                          : wireMilliseconds(uint64_t{queued} + kLargestChipFifoBytes) +
+                                kStallMilliseconds;
         if (queued > 0) {
             queueEmptySince = {};
         } else {
             if ((*status = vendor.getModemStatus(handle, &modem)) != FT_OK) {
                 return kDrainFailed;
             }
-            queueEmptySince = queueEmptySince == Clock::time_point{} ? Clock::now() : queueEmptySince;
+            queueEmptySince =
+                queueEmptySince == Clock::time_point{} ? Clock::now() : queueEmptySince;
             // A library that reports no line status (the guide gives it on
             // Windows only) is taken as drained once a full chip FIFO has had
             // the time to leave after the queue emptied.
@@ -202,8 +204,8 @@ FT_STATUS FT_API FT_SetBaudRate(FT_HANDLE handle, uint32_t baudRate)
     return status;
 }
 
-FT_STATUS FT_API FT_SetDataCharacteristics(FT_HANDLE handle, uint8_t wordLength,
-                                           uint8_t stopBits, uint8_t parity)
+FT_STATUS FT_API FT_SetDataCharacteristics(FT_HANDLE handle, uint8_t wordLength, uint8_t stopBits,
+                                           uint8_t parity)
 {
     if (!libraryLoaded) {
         return FT_INVALID_HANDLE;
@@ -250,10 +252,8 @@ FT_STATUS FT_API FT_Close(FT_HANDLE handle)
                       kDrainCutShort);
     case kDrainTooLong:
         return failed(FT_IO_ERROR, "%s; what it still held was discarded", kStoppedTakingBytes);
-    case kDrainFailed:
-        return drainStatus;
-    case kDrained:
-        break;
+    case kDrainFailed: return drainStatus;
+    case kDrained: break;
     }
     return closeStatus;
 }

@@ -19,7 +19,10 @@ protected:
         fs::remove_all(root_);
         fs::create_directories(root_ / "sys");
     }
-    void TearDown() override { fs::remove_all(root_); }
+    void TearDown() override
+    {
+        fs::remove_all(root_);
+    }
 
     void addFtdiEntry(const std::string& name)
     {
@@ -76,9 +79,9 @@ TEST_F(ConverterDiscovery, IgnoresEntriesThatAreNotPorts)
 {
     // Nor names that the kernel never gives a port, and that would name
     // another device node than the entry's own, or one port twice.
-    for (const char* name : {"bind", "unbind", "new_id", "module", "ttyUSB", "ttyUSBx",
-                             "ttyUSB3a", "ttyS0", "1-1:1.0", "ttyUSB01", "ttyUSB007",
-                             "ttyUSB-1", "ttyUSB+4", "ttyUSB 4", "ttyUSB1234567890"}) {
+    for (const char* name :
+         {"bind", "unbind", "new_id", "module", "ttyUSB", "ttyUSBx", "ttyUSB3a", "ttyS0", "1-1:1.0",
+          "ttyUSB01", "ttyUSB007", "ttyUSB-1", "ttyUSB+4", "ttyUSB 4", "ttyUSB1234567890"}) {
         addFtdiEntry(name);
     }
     EXPECT_EQ(pathOf(0), "");

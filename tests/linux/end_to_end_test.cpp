@@ -12,22 +12,22 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/ioctl.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <signal.h>
 #include <atomic>
 #include <cstring>
 #include <filesystem>
 #include <mutex>
-#include <signal.h>
 #include <string>
 #include <thread>
 
+#include "kernel_serial_driver.h"
 #include "program_runner.h"
 #include "stop_request_sweep.h"
-#include "kernel_serial_driver.h"
 
 namespace {
 
@@ -103,15 +103,18 @@ protected:
         if (reader_.joinable()) {
             reader_.join();
         }
-        if (keeper_ >= 0) close(keeper_);
-        if (nearEnd_ >= 0) close(nearEnd_);
-        if (!scratch_.empty()) std::filesystem::remove_all(scratch_);
+        if (keeper_ >= 0)
+            close(keeper_);
+        if (nearEnd_ >= 0)
+            close(nearEnd_);
+        if (!scratch_.empty())
+            std::filesystem::remove_all(scratch_);
     }
 
     ProgramRun run(const ProgramInput& input, std::vector<std::string> wrapper = {})
     {
-        std::vector<std::string> command = {"unshare", "-m", "sh", "-c", kNamespaceScript,
-                                            "namespace", farEnd_, scratch_};
+        std::vector<std::string> command = {"unshare",        "-m",        "sh",    "-c",
+                                            kNamespaceScript, "namespace", farEnd_, scratch_};
         command.insert(command.end(), wrapper.begin(), wrapper.end());
         command.push_back(program);
         return runProgram(command, input);
@@ -203,8 +206,9 @@ TEST_F(StandInConverter, AsksTheKernelForItsOwnSettingsAndDrainsBeforeClosing)
     dirtyThePort();
     std::string calls = scratch_ + "/calls";
     // A sanitizer build's leak check cannot work under strace.
-    ProgramRun result = run("AB\n", {"strace", "-v", "-qq", "-e", "trace=ioctl,write,close",
-                                      "-o", calls}, {"ASAN_OPTIONS=detect_leaks=0"});
+    ProgramRun result =
+        run("AB\n", {"strace", "-v", "-qq", "-e", "trace=ioctl,write,close", "-o", calls},
+            {"ASAN_OPTIONS=detect_leaks=0"});
     EXPECT_EQ(result.exitStatus, 0) << result.errors;
     EXPECT_EQ(wire(), "AB\n");
     std::string trace = readFile(calls);
@@ -214,9 +218,11 @@ TEST_F(StandInConverter, AsksTheKernelForItsOwnSettingsAndDrainsBeforeClosing)
     std::string port = trace.substr(lineStart, trace.find(',', lineStart) - lineStart) + ", ";
     ASSERT_EQ(port.rfind("ioctl(", 0), 0u) << port;
     EXPECT_NE(trace.find("c_iflag=, c_oflag=NL0|CR0|TAB0|BS0|VT0|FF0|, "
-                         "c_cflag=B19200|CS7|CREAD|PARENB|CLOCAL, c_lflag=,", lastSetting),
+                         "c_cflag=B19200|CS7|CREAD|PARENB|CLOCAL, c_lflag=,",
+                         lastSetting),
               std::string::npos)
-        << "raw 19200 CS7 PARENB CREAD CLOCAL and nothing else:\n" << trace.substr(lastSetting, 200);
+        << "raw 19200 CS7 PARENB CREAD CLOCAL and nothing else:\n"
+        << trace.substr(lastSetting, 200);
     // port is "ioctl(N, ": the same descriptor's write, drain, release, close.
     std::string fd = port.substr(6, port.size() - 8);
     std::size_t written = trace.find("write(" + fd + ", \"AB\\n\"");
@@ -236,8 +242,7 @@ TEST_F(StandInConverter, ClosedStandardDescriptorsNeverBecomeThePort)
     input.closedDescriptors = {0};
     ProgramRun noInput = run(input);
     EXPECT_EQ(noInput.exitStatus, 1);
-    EXPECT_NE(noInput.errors.find("standard input is closed"), std::string::npos)
-        << noInput.errors;
+    EXPECT_NE(noInput.errors.find("standard input is closed"), std::string::npos) << noInput.errors;
 
     input.closedDescriptors = {1};
     ProgramRun noOutput = run(input);
@@ -312,10 +317,12 @@ TEST_F(StandInConverter, ASecondSignalCutsTheLineShortAndSaysSo)
         int second;
         const char* messageStart;
     } cases[] = {
-        {SIGINT, SIGINT, "line-transmitter: interrupted by SIGINT, then SIGINT (stopped at once: "
-                         "/dev/ttyUSB0: the drain was cut short; "},
-        {SIGINT, SIGTERM, "line-transmitter: interrupted by SIGINT, then SIGTERM (stopped at once: "
-                          "/dev/ttyUSB0: the drain was cut short; "},
+        {SIGINT, SIGINT,
+         "line-transmitter: interrupted by SIGINT, then SIGINT (stopped at once: "
+         "/dev/ttyUSB0: the drain was cut short; "},
+        {SIGINT, SIGTERM,
+         "line-transmitter: interrupted by SIGINT, then SIGTERM (stopped at once: "
+         "/dev/ttyUSB0: the drain was cut short; "},
     };
     for (const Case& c : cases) {
         ProgramInput input;
@@ -333,7 +340,8 @@ TEST_F(StandInConverter, ASecondSignalCutsTheLineShortAndSaysSo)
         EXPECT_EQ(sent.find('\n'), std::string::npos);
         EXPECT_EQ(twice.errors.rfind(c.messageStart, 0), 0u) << twice.errors;
         EXPECT_NE(twice.errors.find("part of line 1 went out: send again from line 1"),
-                  std::string::npos) << twice.errors;
+                  std::string::npos)
+            << twice.errors;
     }
 }
 
@@ -369,7 +377,9 @@ TEST_F(StandInConverter, AFarEndThatStopsReadingEndsTheRunWithinTheDeadline)
         EXPECT_GE(stalled.seconds, deadline) << c.where;
         EXPECT_LT(stalled.seconds, bound) << c.where << ": more than one deadline";
         EXPECT_EQ(stalled.errors.rfind("line-transmitter: sending to converter 0 failed (the "
-                                       "converter stopped taking bytes); ", 0), 0u)
+                                       "converter stopped taking bytes); ",
+                                       0),
+                  0u)
             << c.where << ": " << stalled.errors;
         EXPECT_NE(stalled.errors.find(c.resendPoint), std::string::npos)
             << c.where << ": " << stalled.errors;

@@ -86,8 +86,8 @@ protected:
     FT_STATUS write(std::string bytes)
     {
         uint32_t written = 0;
-        FT_STATUS status = FT_Write(handle_, &bytes[0], static_cast<uint32_t>(bytes.size()),
-                                    &written);
+        FT_STATUS status =
+            FT_Write(handle_, &bytes[0], static_cast<uint32_t>(bytes.size()), &written);
         lastWritten_ = written;
         return status;
     }
@@ -148,8 +148,7 @@ TEST_F(PseudoTerminalPort, SendsBytesExactlyAsWritten)
 {
     open();
     ASSERT_EQ(FT_SetBaudRate(handle_, 19200), FT_OK);
-    ASSERT_EQ(FT_SetDataCharacteristics(handle_, FT_BITS_7, FT_STOP_BITS_1, FT_PARITY_EVEN),
-              FT_OK);
+    ASSERT_EQ(FT_SetDataCharacteristics(handle_, FT_BITS_7, FT_STOP_BITS_1, FT_PARITY_EVEN), FT_OK);
     std::string line = std::string("AB\nQ\x1b\r\x03\x11\x13", 9) + "\n";
     EXPECT_EQ(write(line), FT_OK);
     EXPECT_EQ(lastWritten_, line.size());
@@ -309,8 +308,8 @@ TEST_F(PseudoTerminalPort, AFarEndThatReadsSlowlyGetsEveryByte)
     int calls = 0;
     while (done < bytes.size()) {
         uint32_t taken = 0;
-        FT_STATUS status = FT_Write(handle_, &bytes[done],
-                                    static_cast<uint32_t>(bytes.size() - done), &taken);
+        FT_STATUS status =
+            FT_Write(handle_, &bytes[done], static_cast<uint32_t>(bytes.size() - done), &taken);
         ASSERT_EQ(status, FT_OK) << "a write that would block is waited on, never a failure";
         ASSERT_GT(taken, 0u) << "the far end reads, so every write makes progress";
         done += taken;
@@ -376,10 +375,10 @@ namespace {
 // close shows there.)
 TEST_F(PseudoTerminalPort, TheDriversWaitsEndOnceToldToStopWaiting)
 {
-    struct sigaction action{};
+    struct sigaction action {};
     action.sa_handler = countSignal;
     sigemptyset(&action.sa_mask);
-    struct sigaction previous{};
+    struct sigaction previous {};
     ASSERT_EQ(sigaction(SIGUSR1, &action, &previous), 0);
     sigset_t held;
     sigemptyset(&held);
@@ -397,8 +396,12 @@ TEST_F(PseudoTerminalPort, TheDriversWaitsEndOnceToldToStopWaiting)
     } cases[] = {
         {"the wait for room, told before it", false, {-1}, 1, false, 0},
         {"the wait for room, told during it", false, {0.3}, 1, false, 0.25},
-        {"the wait for room, a signal that does not tell, then one that does", false,
-         {0.3, 0.6}, 2, true, 0.55},
+        {"the wait for room, a signal that does not tell, then one that does",
+         false,
+         {0.3, 0.6},
+         2,
+         true,
+         0.55},
         {"the close, told before it", true, {-1}, 1, false, 0},
     };
     for (const Case& c : cases) {
@@ -445,7 +448,8 @@ TEST_F(PseudoTerminalPort, TheDriversWaitsEndOnceToldToStopWaiting)
             handle_ = nullptr;
             EXPECT_EQ(status, FT_IO_ERROR) << c.wait << ": never drained when told";
             EXPECT_NE(std::string(lastConverterFailure().detail).find("cut short"),
-                      std::string::npos) << c.wait << ": " << lastConverterFailure().detail;
+                      std::string::npos)
+                << c.wait << ": " << lastConverterFailure().detail;
         } else {
             EXPECT_EQ(status, FT_OK) << c.wait;
             EXPECT_EQ(lastWritten_, 0u) << c.wait << ": the line was full";
@@ -464,7 +468,7 @@ TEST_F(PseudoTerminalPort, TheDriversWaitsEndOnceToldToStopWaiting)
             << c.wait << ": what the caller holds stays held through the wait";
         timespec atOnce = {0, 0};
         sigtimedwait(&held, nullptr, &atOnce);  // taken, for the next case
-        received();  // empty the line for the next case
+        received();                             // empty the line for the next case
     }
     told = 0;
     pthread_sigmask(SIG_SETMASK, &before, nullptr);
@@ -478,8 +482,8 @@ TEST(KernelHoldsAtMost, FollowsThePageSize)
     struct Case {
         long pageSize;
         uint32_t bytes;
-    } cases[] = {{4096, 4096 + 512 + 4096}, {16384, 16384 + 512 + 4096},
-                 {65536, 65536 + 512 + 4096}};
+    } cases[] = {
+        {4096, 4096 + 512 + 4096}, {16384, 16384 + 512 + 4096}, {65536, 65536 + 512 + 4096}};
     for (const Case& c : cases) {
         EXPECT_EQ(kernelHoldsAtMost(c.pageSize), c.bytes) << c.pageSize;
     }

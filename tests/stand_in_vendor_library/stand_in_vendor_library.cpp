@@ -31,11 +31,11 @@ const double kChipFifoBytes = 256;
 // The simulated line, and the library's queue and timeout beside it.
 struct StandInConverter {
     SimulatedLine line;
-    bool ctsLow;                // the far end stopped the line: nothing drains
+    bool ctsLow;  // the far end stopped the line: nothing drains
     uint32_t bitsPerSecond;
     uint32_t bitsPerCharacter;
-    uint32_t writeTimeout;      // milliseconds, 0 for none
-    double queued;              // bytes taken that have not left, the chip's FIFO's too
+    uint32_t writeTimeout;  // milliseconds, 0 for none
+    double queued;          // bytes taken that have not left, the chip's FIFO's too
     Clock::time_point drainedUntil;
 };
 
@@ -69,8 +69,7 @@ void sleepFor(uint32_t milliseconds)
 #else
     timespec left = {static_cast<time_t>(milliseconds / 1000),
                      static_cast<long>(milliseconds % 1000) * 1000000L};
-    while (nanosleep(&left, &left) != 0) {
-    }
+    while (nanosleep(&left, &left) != 0) {}
 #endif
 }
 
@@ -102,8 +101,8 @@ FT_STATUS FT_API FT_SetBaudRate(FT_HANDLE handle, uint32_t baudRate)
     return status;
 }
 
-FT_STATUS FT_API FT_SetDataCharacteristics(FT_HANDLE handle, uint8_t wordLength,
-                                           uint8_t stopBits, uint8_t parity)
+FT_STATUS FT_API FT_SetDataCharacteristics(FT_HANDLE handle, uint8_t wordLength, uint8_t stopBits,
+                                           uint8_t parity)
 {
     FT_STATUS status = setSimulatedFraming(&converter.line, handle, wordLength, stopBits, parity);
     if (status == FT_OK) {
@@ -198,8 +197,8 @@ FT_STATUS FT_API FT_GetModemStatus(FT_HANDLE handle, uint32_t* modemStatus)
     const uint32_t clearToSend = 0x10, dataSetReady = 0x20, holdingRegisterEmpty = 0x20;
     uint32_t lineStatus =
         converter.queued > 0 ? 0 : FT_LINE_STATUS_TRANSMITTER_EMPTY | holdingRegisterEmpty;
-    *modemStatus = (lineStatus << FT_LINE_STATUS_SHIFT) | dataSetReady |
-                   (converter.ctsLow ? 0 : clearToSend);
+    *modemStatus =
+        (lineStatus << FT_LINE_STATUS_SHIFT) | dataSetReady | (converter.ctsLow ? 0 : clearToSend);
     return FT_OK;
 }
 

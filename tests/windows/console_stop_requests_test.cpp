@@ -10,8 +10,8 @@
 #include <chrono>
 #include <functional>
 
-#include "stop_waiting.h"
 #include "stop_requests.h"
+#include "stop_waiting.h"
 
 namespace {
 
@@ -58,8 +58,7 @@ void sendWhile(Sending sending, const std::function<void()>& meanwhile)
 void busyFor(DWORD milliseconds)
 {
     ULONGLONG end = GetTickCount64() + milliseconds;
-    while (GetTickCount64() < end) {
-    }
+    while (GetTickCount64() < end) {}
 }
 
 double secondsOf(const std::function<void()>& work)
