@@ -14,21 +14,17 @@ const char kConvertToSevenBits[] =
 void describeSevenBitArrival(char* text, size_t size, unsigned char byte)
 {
     // The control characters by the names a user of a serial line knows.
+    // clang-format off
     static const char* const controls[32] = {
-        "NUL", "SOH", "STX",   "ETX",         "EOT", "ENQ",  "ACK",
-        "BEL", "BS",  "a tab", "a line feed", "VT",  "FF",   "a carriage return",
-        "SO",  "SI",  "DLE",   "XON",         "DC2", "XOFF", "DC4",
-        "NAK", "SYN", "ETB",   "CAN",         "EM",  "SUB",  "ESC",
-        "FS",  "GS",  "RS",    "US"};
+        "NUL", "SOH", "STX", "ETX", "EOT", "ENQ", "ACK", "BEL", "BS", "a tab", "a line feed",
+        "VT", "FF", "a carriage return", "SO", "SI", "DLE", "XON", "DC2", "XOFF", "DC4", "NAK",
+        "SYN", "ETB", "CAN", "EM", "SUB", "ESC", "FS", "GS", "RS", "US"};
+    // clang-format on
     unsigned char arrives = byte & 0x7F;
-    if (arrives < 32) {
-        snprintf(text, size, "%s", controls[arrives]);
-    } else if (arrives == 0x7F) {
-        snprintf(text, size, "DEL");
-    } else if (arrives == ' ') {
-        snprintf(text, size, "a space");
+    if (arrives < 32 || arrives == 0x7F) {
+        snprintf(text, size, "%s", arrives == 0x7F ? "DEL" : controls[arrives]);
     } else {
-        snprintf(text, size, "'%c'", arrives);
+        snprintf(text, size, arrives == ' ' ? "a space" : "'%c'", arrives);
     }
 }
 
@@ -47,10 +43,8 @@ void notice(const char* text)
 
 void describeCause(char* text, size_t size, FT_STATUS status, const ConverterFailure& failure)
 {
-    const char* name = ftStatusName(status);
-    if (failure.detail[0] != '\0') {
-        snprintf(text, size, "%s", failure.detail);
-    } else if (name != nullptr) {
+    const char* name = failure.detail[0] != '\0' ? failure.detail : ftStatusName(status);
+    if (name != nullptr) {
         snprintf(text, size, "%s", name);
     } else {
         snprintf(text, size, "driver status %lu", static_cast<unsigned long>(status));
@@ -83,13 +77,9 @@ void reportInterruption(const char* first, const char* second, const char* close
     char what[60];
     snprintf(what, sizeof what, kInterrupted, signals);
     char cause[400];
-    if (!twice) {
-        snprintf(cause, sizeof cause, "%s",
-                 closeCause != nullptr ? closeCause : "the converter was drained and closed");
-    } else if (closeCause == nullptr) {
-        snprintf(cause, sizeof cause, "stopped at once; the converter was closed");
-    } else {
-        snprintf(cause, sizeof cause, "stopped at once: %s", closeCause);
-    }
+    snprintf(cause, sizeof cause, "%s%s", twice && closeCause != nullptr ? "stopped at once: " : "",
+             closeCause != nullptr ? closeCause
+             : twice               ? "stopped at once; the converter was closed"
+                                   : "the converter was drained and closed");
     report(what, cause, where, "");
 }

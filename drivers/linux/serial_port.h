@@ -35,12 +35,10 @@ FT_STATUS applySettings(int descriptor, const termios& wanted);
 FT_STATUS writeSome(int descriptor, const void* bytes, uint32_t count, uint32_t* written,
                     bool* stalled);
 
-enum DrainEnd {
-    kDrained,
-    kStalled,     // no byte left for kStallMilliseconds, or the wire-time deadline passed
-    kCutShort,    // told to stop waiting
-    kDrainFailed  // errno says why
-};
+// How a drain ended: every byte left; it stalled (no byte left for
+// kStallMilliseconds, or the wire-time deadline passed); it was cut short
+// (told to stop waiting); or it failed, errno saying why.
+enum DrainEnd { kDrained, kStalled, kCutShort, kDrainFailed };
 
 // Waits until the bytes have left the port, at most their wire time at
 // charactersPerSecond plus kStallMilliseconds, and no longer than

@@ -12,12 +12,10 @@
 bool pauseUnlessTold(uint32_t milliseconds);
 
 #ifndef _WIN32
-enum WaitOutcome {
-    kReady,      // the descriptor is ready (or in error: the next call tells)
-    kLookAgain,  // the time is up, or a signal came that did not tell the driver
-    kTold,       // told to stop waiting
-    kWaitFailed  // errno says why
-};
+// kReady: the descriptor is ready (or in error: the next call tells);
+// kLookAgain: the time is up, or a signal came that did not tell the
+// driver; kTold: told to stop waiting; kWaitFailed: errno says why.
+enum WaitOutcome { kReady, kLookAgain, kTold, kWaitFailed };
 
 // Waits up to milliseconds for descriptor (-1: none) to be ready for events
 // (POLLIN, POLLOUT). The caller's signals are held from the look at the
