@@ -148,8 +148,8 @@ bool toldToStopWaiting()
 
 bool stopRequestEndedTheLines()
 {
-    int none = 0;
-    return !requests.compare_exchange_strong(none, kShutOut);
+    int count = 0;  // the count, where it is not 0
+    return !requests.compare_exchange_strong(count, kShutOut) && count > 0;
 }
 
 bool inputEnded()

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <functional>
 
+#include "ftd2xx.h"
 #include "stop_requests.h"
 #include "stop_waiting.h"
 
