@@ -19,15 +19,17 @@ namespace {
 
 const int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
-// The first and second request's signal numbers, 0 until they come.
+// The requests counted, and their signal numbers.
+volatile sig_atomic_t requests = 0;
 volatile sig_atomic_t requested[2] = {0, 0};
 volatile sig_atomic_t heeded = 1;  // 0 once the lines have ended without one
 int requestsSeenByRead = 0;        // each request ends the wait for input once
 
 void onStopSignal(int signalNumber)
 {
-    if (heeded != 0 && requested[1] == 0) {
-        requested[requested[0] == 0 ? 0 : 1] = signalNumber;
+    if (heeded != 0 && requests < 2) {
+        requested[requests] = signalNumber;
+        requests = requests + 1;
     }
 }
 
@@ -87,7 +89,7 @@ bool prepareStandardStreams()
 
 void watchStopRequests()
 {
-    requested[0] = requested[1] = 0;
+    requests = requested[0] = requested[1] = 0;
     heeded = 1;
     requestsSeenByRead = 0;
     sigset_t stopSignals = stopSignalSet();
@@ -118,12 +120,12 @@ void watchStopRequests()
 
 int stopRequests()
 {
-    return (requested[0] != 0) + (requested[1] != 0);
+    return requests;
 }
 
 bool toldToStopWaiting()
 {
-    return requested[1] != 0;
+    return requests >= 2;
 }
 
 int firstStopSignal()

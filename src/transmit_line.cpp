@@ -43,8 +43,7 @@ int32_t storedByRead(const char* from, int32_t room, bool succeeded, bool* lineE
 }
 
 // The one rule of stop requests: a request stops what has not begun, the
-// reading and a line of which no write was made yet; a second stops the
-// line under way too.
+// reading and a line no write of which was made; a second, the line too.
 bool stopRequested(bool lineUnderWay)
 {
     return stopRequests() > (lineUnderWay ? 1 : 0);
