@@ -10,8 +10,9 @@
 //   message that says how many lines were handed over and how many surely
 //   left the converter (those whose line feed went the driver's bound or
 //   more before the failure); after a signal, the line going out is
-//   finished, after a second it is cut short; exit 0, 1 (nothing sent), 2
-//   (something sent) or 128 + the signal.
+//   finished, after a second it is cut short, but once the input's end was
+//   read a signal changes nothing; exit 0, 1 (nothing sent), 2 (something
+//   sent) or 128 + the signal.
 //
 // The first three input bytes choose a driver fault; the rest is stdin.
 #include <errno.h>
@@ -354,6 +355,15 @@ int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     }
     check(recorder.calls.back() == 'C', "the converter is closed at the end");
+    // With a last line that lacks its line feed, the input's end is read
+    // with that line: a request at its last write comes after the end, and
+    // changes nothing.
+    bool endReadFirst = inputSize > 0 && input[inputSize - 1] != '\n' && !refusal.expected &&
+                        lineFeeds(recorder.expected) ==
+                            static_cast<size_t>(std::count(input, input + inputSize, '\n')) + 1;
+    if (recorder.signalled && endReadFirst && recorder.wireAtSignal == recorder.expected.size()) {
+        recorder.signalled = false;
+    }
     check(recorder.toldBeforeClose == (recorder.signalled && recorder.fault == kTwoSignals),
           "the driver is told to stop waiting by its close at a second request, and only then");
     check(message.empty() || message.find('\n') == message.size() - 1, "one message, one line");
