@@ -28,9 +28,9 @@ program=$(realpath "$program")
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 awk 'BEGIN { for (i = 1; i <= 100; i++) printf "line %03d of 100 ...\n", i }' > "$scratch/input"
-python3 - "$program" "$scratch" <<'PY'
+python3 - "$program" "$scratch" "$(realpath "$(dirname "$0")")" <<'PY'
 import hashlib, os, pty, select, statistics, subprocess, sys, threading, time
-program, scratch = sys.argv[1:3]
+program, scratch, here = sys.argv[1:4]
 
 def fail(why):
     print(f"pacing.sh: {why}; no figure", file=sys.stderr)
@@ -38,20 +38,6 @@ def fail(why):
 
 near, far = pty.openpty()
 farPath = os.ttyname(far)
-# The pty as /dev/ttyUSB0 in a private mount namespace, then the pipeline,
-# whose every stage must exit 0 (pipefail).
-script = '''set -e
-mount --make-rprivate /
-mkdir -p "$1/su" "$1/sw" "$1/du" "$1/dw"; : > "$1/port"; mount --bind "$0" "$1/port"
-mount -t overlay overlay -o "lowerdir=/sys/bus,upperdir=$1/su,workdir=$1/sw" /sys/bus
-mkdir -p /sys/bus/usb-serial/drivers/ftdi_sio; : > /sys/bus/usb-serial/drivers/ftdi_sio/ttyUSB0
-mount -t overlay overlay -o "lowerdir=/dev,upperdir=$1/du,workdir=$1/dw" /dev
-: > /dev/ttyUSB0; mount --bind "$1/port" /dev/ttyUSB0
-: > "$1/set-up"
-date +%s.%N > "$1/started"
-set -o pipefail
-PATH=$(dirname "$2"):$PATH
-eval "$3"'''
 with open(scratch + "/input", "rb") as given:
     expected = given.read()
 lineCount = expected.count(b"\n")
@@ -70,8 +56,13 @@ def run(pipeline):
     reader = threading.Thread(target=read)
     reader.start()
     try:
-        child = subprocess.run(["unshare", "-m", "bash", "-c", script, farPath, scratch, program,
-                                pipeline], stderr=subprocess.PIPE, cwd=scratch)
+        # The pty as /dev/ttyUSB0 (pty_as_port.sh), then the pipeline, whose
+        # every stage must exit 0.
+        command = ('date +%s.%N > "$2/started"; set -o pipefail; '
+                   'PATH=$(dirname "$1"):$PATH; eval "$3"')
+        child = subprocess.run(["unshare", "-m", here + "/pty_as_port.sh", farPath, scratch,
+                                command, program, scratch, pipeline], stderr=subprocess.PIPE,
+                               cwd=scratch)
     except OSError as error:
         stop.set(); reader.join()
         fail(f"cannot run unshare ({error.strerror}); it is in the package util-linux")

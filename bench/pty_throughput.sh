@@ -20,9 +20,9 @@ trap 'rm -rf "$scratch"' EXIT
 awk -v lines=$((megabytes * 1048576 / (length + 1))) -v width="$length" \
     'BEGIN { line = sprintf("%0" width "d", 0); for (i = 0; i < lines; i++) print line }' \
     > "$scratch/input"
-python3 - "$program" "$scratch" "$length" <<'PY'
+python3 - "$program" "$scratch" "$length" "$(realpath "$(dirname "$0")")" <<'PY'
 import hashlib, os, pty, select, subprocess, sys, threading, time
-program, scratch, length = sys.argv[1:4]
+program, scratch, length, here = sys.argv[1:5]
 
 def fail(why):
     print(f"pty_throughput.sh: {why}; no figure", file=sys.stderr)
@@ -31,15 +31,6 @@ def fail(why):
 near, far = pty.openpty()
 farPath = os.ttyname(far)
 # the far end stays open here too, so the line stays up between opens
-script = '''set -e
-mount --make-rprivate /
-mkdir -p "$1/su" "$1/sw" "$1/du" "$1/dw"; : > "$1/port"; mount --bind "$0" "$1/port"
-mount -t overlay overlay -o "lowerdir=/sys/bus,upperdir=$1/su,workdir=$1/sw" /sys/bus
-mkdir -p /sys/bus/usb-serial/drivers/ftdi_sio; : > /sys/bus/usb-serial/drivers/ftdi_sio/ttyUSB0
-mount -t overlay overlay -o "lowerdir=/dev,upperdir=$1/du,workdir=$1/dw" /dev
-: > /dev/ttyUSB0; mount --bind "$1/port" /dev/ttyUSB0
-: > "$1/set-up"
-exec "$2" < "$1/input"'''
 with open(scratch + "/input", "rb") as given:
     expected = hashlib.md5(given.read()).hexdigest()
 size = os.path.getsize(scratch + "/input")
@@ -64,8 +55,8 @@ reader = threading.Thread(target=read)
 reader.start()
 started = time.monotonic()
 try:
-    child = subprocess.run(["unshare", "-m", "sh", "-c", script, farPath, scratch, program],
-                           stderr=subprocess.PIPE)
+    child = subprocess.run(["unshare", "-m", here + "/pty_as_port.sh", farPath, scratch,
+                            'exec "$1" < "$2/input"', program, scratch], stderr=subprocess.PIPE)
 except OSError as error:
     stop.set(); reader.join()
     fail(f"cannot run unshare ({error.strerror}); it is in the package util-linux")
