@@ -237,8 +237,10 @@ ProgramRun runProgram(const std::vector<std::string>& command, const ProgramInpu
     if (feedFd >= 0) {
         signal(SIGPIPE, SIG_IGN);  // a program that has ended reads no more
         feed(feedFd, input.bytes);
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        feed(feedFd, input.laterBytes);
+        if (!input.laterBytes.empty()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            feed(feedFd, input.laterBytes);
+        }
         if (!input.pipeHeldOpen) {
             close(feedFd);
             feedFd = -1;

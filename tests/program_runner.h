@@ -28,8 +28,8 @@ struct ProgramInput {
     std::vector<int> closedDescriptors;    // of 0, 1, 2: left closed in the child
     bool errorsToBrokenPipe = false;       // standard error a pipe that nobody reads
 
-    // Standard input as a pipe instead: `bytes` at once, `laterBytes` after
-    // 300 ms, then the pipe is closed, unless it is held open.
+    // Standard input as a pipe instead: `bytes` at once, `laterBytes` (if
+    // any) after 300 ms, then the pipe is closed, unless it is held open.
     bool inputThroughPipe = false;
     // Or a socket whose other end goes with a byte unread: the program's read
     // after `bytes` fails (ECONNRESET).
