@@ -56,13 +56,13 @@ def run(pipeline):
     reader = threading.Thread(target=read)
     reader.start()
     try:
-        # The pty as /dev/ttyUSB0 (pty_as_port.sh), then the pipeline, whose
+        # The pty as /dev/ttyUSB0 (scripts/pty-as-port), then the pipeline, whose
         # every stage must exit 0.
         command = ('date +%s.%N > "$2/started"; set -o pipefail; '
                    'PATH=$(dirname "$1"):$PATH; eval "$3"')
-        child = subprocess.run(["unshare", "-m", here + "/pty_as_port.sh", farPath, scratch,
-                                command, program, scratch, pipeline], stderr=subprocess.PIPE,
-                               cwd=scratch)
+        child = subprocess.run(["unshare", "-m", here + "/../scripts/pty-as-port", farPath,
+                                scratch, command, program, scratch, pipeline],
+                               stderr=subprocess.PIPE, cwd=scratch)
     except OSError as error:
         stop.set(); reader.join()
         fail(f"cannot run unshare ({error.strerror}); it is in the package util-linux")

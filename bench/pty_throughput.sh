@@ -55,7 +55,7 @@ reader = threading.Thread(target=read)
 reader.start()
 started = time.monotonic()
 try:
-    child = subprocess.run(["unshare", "-m", here + "/pty_as_port.sh", farPath, scratch,
+    child = subprocess.run(["unshare", "-m", here + "/../scripts/pty-as-port", farPath, scratch,
                             'exec "$1" < "$2/input"', program, scratch], stderr=subprocess.PIPE)
 except OSError as error:
     stop.set(); reader.join()

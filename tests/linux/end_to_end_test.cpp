@@ -7,7 +7,7 @@
 // a far end under the test's control can show: the calls the program makes,
 // closed descriptors, signals, and a far end that stops reading.
 //
-//   end_to_end_tests --program=PATH
+//   end_to_end_tests --program=PATH --pty-as-port=PATH
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -32,24 +32,7 @@
 namespace {
 
 std::string program;
-
-// Mounts the stand-in converter, then runs the command given after the
-// script's own arguments: $1 the pty's far end, $2 a scratch folder.
-const char kNamespaceScript[] = R"(
-set -e
-pty=$1 scratch=$2; shift 2
-mount --make-rprivate /
-mkdir -p "$scratch/sys-upper" "$scratch/sys-work" "$scratch/dev-upper" "$scratch/dev-work"
-: > "$scratch/port"
-mount --bind "$pty" "$scratch/port"
-mount -t overlay overlay -o "lowerdir=/sys/bus,upperdir=$scratch/sys-upper,workdir=$scratch/sys-work" /sys/bus
-mkdir -p /sys/bus/usb-serial/drivers/ftdi_sio
-: > /sys/bus/usb-serial/drivers/ftdi_sio/ttyUSB0
-mount -t overlay overlay -o "lowerdir=/dev,upperdir=$scratch/dev-upper,workdir=$scratch/dev-work" /dev
-: > /dev/ttyUSB0
-mount --bind "$scratch/port" /dev/ttyUSB0
-exec "$@"
-)";
+std::string ptyAsPort;  // scripts/pty-as-port: the pty as /dev/ttyUSB0, in the namespace
 
 // Why no private mount namespace can be made here, or "" when one can;
 // in a chroot that is not a mount point of its own, unshare -m fails.
@@ -113,8 +96,8 @@ protected:
 
     ProgramRun run(const ProgramInput& input, std::vector<std::string> wrapper = {})
     {
-        std::vector<std::string> command = {"unshare",        "-m",        "sh",    "-c",
-                                            kNamespaceScript, "namespace", farEnd_, scratch_};
+        std::vector<std::string> command = {"unshare", "-m",     ptyAsPort,
+                                            farEnd_,   scratch_, "exec \"$@\""};
         command.insert(command.end(), wrapper.begin(), wrapper.end());
         command.push_back(program);
         return runProgram(command, input);
@@ -394,10 +377,12 @@ int main(int argc, char** argv)
     for (int i = 1; i < argc; ++i) {
         if (std::strncmp(argv[i], "--program=", 10) == 0) {
             program = argv[i] + 10;
+        } else if (std::strncmp(argv[i], "--pty-as-port=", 14) == 0) {
+            ptyAsPort = argv[i] + 14;
         }
     }
-    if (program.empty()) {
-        std::fprintf(stderr, "usage: %s --program=PATH\n", argv[0]);
+    if (program.empty() || ptyAsPort.empty()) {
+        std::fprintf(stderr, "usage: %s --program=PATH --pty-as-port=PATH\n", argv[0]);
         return 2;
     }
     return statusForCTest(RUN_ALL_TESTS());
