@@ -13,10 +13,6 @@ RecordingDriver& recordingDriver()
 {
     return driver;
 }
-void resetRecordingDriver()
-{
-    driver = RecordingDriver();
-}
 FT_HANDLE recordingHandle()
 {
     return &handleTarget;

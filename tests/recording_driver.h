@@ -10,8 +10,8 @@
 #include "ftd2xx.h"
 
 struct RecordingDriver {
-    std::vector<std::string> writes;  // the bytes asked for, one entry per FT_Write
-    std::string wire;                 // the bytes accepted, in order
+    std::vector<std::string> writes = {};  // the bytes asked for, one entry per FT_Write
+    std::string wire = {};                 // the bytes accepted, in order
 
     std::size_t failingWrite = 0;  // 1-based number of a write that fails
     FT_STATUS failingStatus = FT_IO_ERROR;
@@ -26,9 +26,8 @@ struct RecordingDriver {
 // Delivers `count` stop requests (SIGHUP) now.
 void deliverStopRequests(int count);
 
-// The one driver the test process is linked with, fresh for each test.
+// The one driver the test process is linked with, set up by each test.
 RecordingDriver& recordingDriver();
-void resetRecordingDriver();
 FT_HANDLE recordingHandle();
 
 #endif

@@ -101,103 +101,32 @@ ssize_t readInput(void*, char* buffer, std::size_t size)
     return static_cast<ssize_t>(count);
 }
 
+// What happens on the way, beyond a plain run, and what the row expects of
+// it beyond the writes. A write that takes nothing ends the run stalled; a
+// write that fails ends it with its status; a read error with EIO.
+struct OnTheWay {
+    std::size_t interruptAt = std::string::npos;  // a read there cut short by a signal, once,
+    int requestsThen = 1;                         // ...as that many stop requests come in
+    std::size_t failAt = std::string::npos;       // reads fail from there on
+    int requestsBefore = 0;                       // before the first line: nothing is read
+    RecordingDriver driver = {};                  // its faults
+    unsigned char refusedByte = 0;                // the byte above 0x7F that stops the run,
+    unsigned long refusedColumn = 0;              // ...at this column
+    uint64_t bytesHandedOver = ~0ull;             // ~0: what the driver accepted
+};
+
 struct Case {
     const char* name;
     std::string bytes;
     Writes writes;          // what the driver is asked to write, in order
     int linesAnsweredGoOn;  // calls that answered true before the one that stopped
-    // On the way:
-    std::size_t interruptAt = std::string::npos;
-    int requestsThen = 1;
-    std::size_t failAt = std::string::npos;
-    int requestsBefore = 0;        // stop requests before the first line
-    std::size_t failingWrite = 0;  // 1-based
-    FT_STATUS failingStatus = FT_IO_ERROR;
-    std::size_t failingTakes = 0;
-    std::size_t stalledWrite = 0;
-    std::size_t acceptAtMost = 0;
-    std::size_t signalAtWrite = 0;
-    int signalsThen = 1;
-    // How it ended:
-    FT_STATUS writeStatus = FT_OK;
-    bool stalled = false;
-    int readError = 0;
-    unsigned char refusedByte = 0;
-    unsigned long refusedColumn = 0;
-    uint64_t bytesHandedOver = ~0ull;           // ~0: what the driver accepted
-    std::size_t inputRead = std::string::npos;  // npos: not checked
-
-    Case& interruptedAt(std::size_t at, int requests)
-    {
-        interruptAt = at;
-        requestsThen = requests;
-        return *this;
-    }
-    Case& readFailingAt(std::size_t at)
-    {
-        failAt = at;
-        readError = EIO;
-        return *this;
-    }
-    Case& stoppedBefore()
-    {
-        requestsBefore = 1;
-        inputRead = 0;
-        return *this;
-    }
-    Case& writeFailing(std::size_t number, FT_STATUS status)
-    {
-        failingWrite = number;
-        failingStatus = writeStatus = status;
-        return *this;
-    }
-    Case& takingBeforeItFails(std::size_t count)
-    {
-        failingTakes = count;
-        return *this;
-    }
-    Case& writeTakingNothing(std::size_t number)
-    {
-        stalledWrite = number;
-        return *this;
-    }
-    Case& takingAtMost(std::size_t cap)
-    {
-        acceptAtMost = cap;
-        return *this;
-    }
-    Case& signalledAtWrite(std::size_t number, int count)
-    {
-        signalAtWrite = number;
-        signalsThen = count;
-        return *this;
-    }
-    Case& endingStalled()
-    {
-        stalled = true;
-        return *this;
-    }
-    Case& refusing(unsigned char byte, unsigned long column)
-    {
-        refusedByte = byte;
-        refusedColumn = column;
-        return *this;
-    }
-    Case& handingOver(uint64_t count)
-    {
-        bytesHandedOver = count;
-        return *this;
-    }
+    OnTheWay way;
 };
 
-Case row(const char* name, std::string bytes, Writes writes, int linesAnsweredGoOn)
+Case row(const char* name, std::string bytes, Writes writes, int linesAnsweredGoOn,
+         OnTheWay way = {})
 {
-    Case c;
-    c.name = name;
-    c.bytes = std::move(bytes);
-    c.writes = std::move(writes);
-    c.linesAnsweredGoOn = linesAnsweredGoOn;
-    return c;
+    return Case{name, std::move(bytes), std::move(writes), linesAnsweredGoOn, way};
 }
 
 const std::string k999 = letters(999);
@@ -270,88 +199,70 @@ const Case kCases[] = {
     row("0x80 first: nothing goes out",
         "\x80"
         "AB\nnext\n",
-        {}, 0)
-        .refusing(0x80, 1),
+        {}, 0, {.refusedByte = 0x80, .refusedColumn = 1}),
     row("0x8A, a line feed on the wire, in the middle",
         "ok\nA\x8A"
         "B\nnext\n",
-        {"ok\n"}, 1)
-        .refusing(0x8A, 2),
-    row("0x9B, an ESC on the wire, at the end", "AB\x9B\nnext\n", {}, 0).refusing(0x9B, 3),
+        {"ok\n"}, 1, {.refusedByte = 0x8A, .refusedColumn = 2}),
+    row("0x9B, an ESC on the wire, at the end", "AB\x9B\nnext\n", {}, 0,
+        {.refusedByte = 0x9B, .refusedColumn = 3}),
     row("0xFF in the second piece: the first went out", with(k2500, 1200, '\xFF') + "\n",
-        {k2500.substr(0, 999)}, 0)
-        .refusing(0xFF, 1201),
+        {k2500.substr(0, 999)}, 0, {.refusedByte = 0xFF, .refusedColumn = 1201}),
     row("0xFF at the second piece's start", with(k2500, 999, '\xFF') + "\n", {k2500.substr(0, 999)},
-        0)
-        .refusing(0xFF, 1000),
+        0, {.refusedByte = 0xFF, .refusedColumn = 1000}),
     row("a byte above 0x7F behind a NUL never goes out, so it is no fault", "AB\0\xFF\nnext\n"s,
         {"AB\n", "next\n"}, 2),
-    row("UTF-8: the line is refused at its first byte", "caf\xC3\xA9\n", {}, 0).refusing(0xC3, 4),
+    row("UTF-8: the line is refused at its first byte", "caf\xC3\xA9\n", {}, 0,
+        {.refusedByte = 0xC3, .refusedColumn = 4}),
 
     // Reads cut short, and read errors.
     row("a read cut short by a signal mid-line, with no stop request, goes on", "AB\nCDEF\n",
-        {"AB\n", "CDEF\n"}, 2)
-        .interruptedAt(5, 0),
+        {"AB\n", "CDEF\n"}, 2, {.interruptAt = 5, .requestsThen = 0}),
     row("a stop request mid-line before any of it went out: the line is given up",
-        "AB\nCDEF\nnever\n", {"AB\n"}, 1)
-        .interruptedAt(5, 1),
+        "AB\nCDEF\nnever\n", {"AB\n"}, 1, {.interruptAt = 5, .requestsThen = 1}),
     row("a stop request while the rest of a long line is awaited: it is finished",
-        k2500 + "\nnever\n", split(k2500 + "\n", {999, 999}), 1)
-        .interruptedAt(1500, 1),
+        k2500 + "\nnever\n", split(k2500 + "\n", {999, 999}), 1,
+        {.interruptAt = 1500, .requestsThen = 1}),
     row("a second stop request there: what went out is all", k2500 + "\nnever\n",
-        {k2500.substr(0, 999)}, 0)
-        .interruptedAt(1500, 2),
-    row("a read error ends the run with its reason", "AB\nCD", {"AB\n"}, 1).readFailingAt(4),
-    row("a read error right after a full piece sends no line feed", "ok\n" + k999, {"ok\n"}, 1)
-        .readFailingAt(3 + 999),
+        {k2500.substr(0, 999)}, 0, {.interruptAt = 1500, .requestsThen = 2}),
+    row("a read error ends the run with its reason", "AB\nCD", {"AB\n"}, 1, {.failAt = 4}),
+    row("a read error right after a full piece sends no line feed", "ok\n" + k999, {"ok\n"}, 1,
+        {.failAt = 3 + 999}),
     row("a read error after a piece went out sends no line feed", "ok\n" + letters(1998),
-        {"ok\n", letters(999)}, 1)
-        .readFailingAt(3 + 1998),
-    row("after a stop request no line is read", "never\n", {}, 0).stoppedBefore(),
+        {"ok\n", letters(999)}, 1, {.failAt = 3 + 1998}),
+    row("after a stop request no line is read", "never\n", {}, 0, {.requestsBefore = 1}),
 
     // The driver.
-    row("a failed write stops at once with its status", "one\ntwo\nthree\n", {"one\n", "two\n"}, 1)
-        .writeFailing(2, FT_DEVICE_NOT_FOUND),
+    row("a failed write stops at once with its status", "one\ntwo\nthree\n", {"one\n", "two\n"}, 1,
+        {.driver = {.failingWrite = 2, .failingStatus = FT_DEVICE_NOT_FOUND}}),
     row("a failed write inside a long line sends no more of it", k2500 + "\n",
-        {k2500.substr(0, 999), k2500.substr(999, 999)}, 0)
-        .writeFailing(2, FT_IO_ERROR)
-        .handingOver(999),
+        {k2500.substr(0, 999), k2500.substr(999, 999)}, 0,
+        {.driver = {.failingWrite = 2}, .bytesHandedOver = 999}),
     row("short writes are continued with the rest", "0123456789\n" + letters(10) + "\nlast\x1b\n",
-        askedOfACappedDriver({"0123456789\n", letters(10) + "\n", "last\x1b\n"}, 3), 2)
-        .takingAtMost(3),
-    row("a write that takes nothing is a stall", "stuck\nnever\n", {"stuck\n"}, 0)
-        .writeTakingNothing(1)
-        .endingStalled()
-        .handingOver(0),
+        askedOfACappedDriver({"0123456789\n", letters(10) + "\n", "last\x1b\n"}, 3), 2,
+        {.driver = {.acceptAtMost = 3}}),
+    row("a write that takes nothing is a stall", "stuck\nnever\n", {"stuck\n"}, 0,
+        {.driver = {.stalledWrite = 1}, .bytesHandedOver = 0}),
     row("a failing write's share is counted", "ab\n" + letters(1500) + "\nnever\n",
-        {"ab\n", letters(999), letters(999).substr(600), letters(1500).substr(999) + "\n"}, 1)
-        .takingAtMost(600)
-        .writeFailing(4, FT_IO_ERROR)
-        .handingOver(3 + 600 + 399),
+        {"ab\n", letters(999), letters(999).substr(600), letters(1500).substr(999) + "\n"}, 1,
+        {.driver = {.failingWrite = 4, .acceptAtMost = 600}, .bytesHandedOver = 3 + 600 + 399}),
     row("the bytes a failing write took are counted", "ab\n" + letters(500) + "\nnever\n",
-        {"ab\n", letters(500) + "\n"}, 1)
-        .writeFailing(2, FT_IO_ERROR)
-        .takingBeforeItFails(120)
-        .handingOver(3 + 120),
+        {"ab\n", letters(500) + "\n"}, 1,
+        {.driver = {.failingWrite = 2, .failingTakes = 120}, .bytesHandedOver = 3 + 120}),
     row("a stop request during a long line's write: the line is finished", k2500 + "\nnever\n",
-        split(k2500 + "\n", {999, 999}), 1)
-        .signalledAtWrite(2, 1),
+        split(k2500 + "\n", {999, 999}), 1, {.driver = {.signalAtWrite = 2, .signalsThen = 1}}),
     row("a write that takes nothing is a stall, a first stop request or not", k2500 + "\nnever\n",
-        {k2500.substr(0, 999), k2500.substr(999, 999)}, 0)
-        .writeTakingNothing(2)
-        .signalledAtWrite(2, 1)
-        .endingStalled()
-        .handingOver(999),
+        {k2500.substr(0, 999), k2500.substr(999, 999)}, 0,
+        {.driver = {.stalledWrite = 2, .signalAtWrite = 2, .signalsThen = 1},
+         .bytesHandedOver = 999}),
     row("a second stop request stops within the line", k2500 + "\nnever\n", {k2500.substr(0, 999)},
-        0)
-        .signalledAtWrite(1, 2),
+        0, {.driver = {.signalAtWrite = 1, .signalsThen = 2}}),
     row("a second stop request during a short write: not the rest of it", k2500 + "\nnever\n",
-        {k2500.substr(0, 999)}, 0)
-        .takingAtMost(500)
-        .signalledAtWrite(1, 2),
+        {k2500.substr(0, 999)}, 0,
+        {.driver = {.acceptAtMost = 500, .signalAtWrite = 1, .signalsThen = 2}}),
     row("after a second stop request nothing more of the line is read",
-        with(k2500, 1200, '\xFF') + "\n", {k2500.substr(0, 999)}, 0)
-        .signalledAtWrite(1, 2),
+        with(k2500, 1200, '\xFF') + "\n", {k2500.substr(0, 999)}, 0,
+        {.driver = {.signalAtWrite = 1, .signalsThen = 2}}),
 };
 
 void PrintTo(const Case& c, std::ostream* out)
@@ -364,23 +275,17 @@ class LineSender : public ::testing::TestWithParam<Case> {};
 TEST_P(LineSender, SendsAsTheRowSays)
 {
     const Case& c = GetParam();
-    resetRecordingDriver();
+    const OnTheWay& way = c.way;
     watchStopRequests();
     RecordingDriver& driver = recordingDriver();
-    driver.failingWrite = c.failingWrite;
-    driver.failingStatus = c.failingStatus;
-    driver.failingTakes = c.failingTakes;
-    driver.stalledWrite = c.stalledWrite;
-    driver.acceptAtMost = c.acceptAtMost;
-    driver.signalAtWrite = c.signalAtWrite;
-    driver.signalsThen = c.signalsThen;
-    input = Input{c.bytes, c.interruptAt, c.requestsThen, c.failAt, 0};
+    driver = way.driver;
+    input = Input{c.bytes, way.interruptAt, way.requestsThen, way.failAt, 0};
     cookie_io_functions_t calls = {};
     calls.read = readInput;
     std::FILE* realInput = stdin;
     stdin = fopencookie(nullptr, "r", calls);
     ASSERT_NE(stdin, nullptr);
-    deliverStopRequests(c.requestsBefore);
+    deliverStopRequests(way.requestsBefore);
 
     TransmitProgress progress = {};
     int answeredGoOn = 0;
@@ -392,20 +297,21 @@ TEST_P(LineSender, SendsAsTheRowSays)
 
     EXPECT_EQ(driver.writes, c.writes);
     EXPECT_EQ(answeredGoOn, c.linesAnsweredGoOn);
-    EXPECT_EQ(progress.writeStatus, c.writeStatus);
-    EXPECT_EQ(progress.stalled, c.stalled);
-    EXPECT_EQ(progress.readError, c.readError);
-    EXPECT_EQ(progress.refusedByte, c.refusedByte);
-    EXPECT_EQ(progress.refusedColumn, c.refusedColumn);
+    EXPECT_EQ(progress.writeStatus,
+              way.driver.failingWrite != 0 ? way.driver.failingStatus : FT_STATUS{FT_OK});
+    EXPECT_EQ(progress.stalled, way.driver.stalledWrite != 0);
+    EXPECT_EQ(progress.readError, way.failAt != std::string::npos ? EIO : 0);
+    EXPECT_EQ(progress.refusedByte, way.refusedByte);
+    EXPECT_EQ(progress.refusedColumn, way.refusedColumn);
     std::size_t lineFeeds = 0;
     for (char byte : driver.wire) {
         lineFeeds += byte == '\n';
     }
     EXPECT_EQ(progress.linesHandedOver, lineFeeds);
     EXPECT_EQ(progress.bytesHandedOver,
-              c.bytesHandedOver != ~0ull ? c.bytesHandedOver : driver.wire.size());
-    if (c.inputRead != std::string::npos) {
-        EXPECT_EQ(input.taken, c.inputRead) << "no further line is read";
+              way.bytesHandedOver != ~0ull ? way.bytesHandedOver : driver.wire.size());
+    if (way.requestsBefore > 0) {
+        EXPECT_EQ(input.taken, 0u) << "no further line is read";
     }
 }
 
