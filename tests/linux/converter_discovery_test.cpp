@@ -24,13 +24,7 @@ protected:
         fs::remove_all(root_);
     }
 
-    void addFtdiEntry(const std::string& name)
-    {
-        fs::path folder = root_ / "sys/bus/usb-serial/drivers/ftdi_sio";
-        fs::create_directories(folder);
-        std::ofstream(folder / name).put('\n');
-    }
-    void addOtherDriverEntry(const std::string& driver, const std::string& name)
+    void addEntry(const std::string& driver, const std::string& name)
     {
         fs::path folder = root_ / "sys/bus/usb-serial/drivers" / driver;
         fs::create_directories(folder);
@@ -52,12 +46,12 @@ TEST_F(ConverterDiscovery, NoFtdiDriverMeansNoConverterAndOtherDriversAreNamed)
     EXPECT_EQ(pathOf(0), "");
     EXPECT_FALSE(ftdiDriverLoaded(sys));
     EXPECT_EQ(otherSerialPort(sys, &driver), "");
-    addOtherDriverEntry("pl2303", "ttyUSB3");
-    addOtherDriverEntry("ch341", "ttyUSB1");
+    addEntry("pl2303", "ttyUSB3");
+    addEntry("ch341", "ttyUSB1");
     EXPECT_EQ(pathOf(0), "") << "a port of another driver is never a converter";
     EXPECT_EQ(otherSerialPort(sys, &driver), "ttyUSB1");
     EXPECT_EQ(driver, "ch341");
-    addFtdiEntry("ttyUSB0");
+    addEntry("ftdi_sio", "ttyUSB0");
     EXPECT_TRUE(ftdiDriverLoaded(sys));
     EXPECT_EQ(otherSerialPort(sys, &driver), "ttyUSB1") << "the FTDI driver's are not others";
 }
@@ -65,9 +59,9 @@ TEST_F(ConverterDiscovery, NoFtdiDriverMeansNoConverterAndOtherDriversAreNamed)
 TEST_F(ConverterDiscovery, OrdersPortsByNumberNotByName)
 {
     for (const char* name : {"ttyUSB10", "ttyUSB2", "ttyUSB7"}) {
-        addFtdiEntry(name);
+        addEntry("ftdi_sio", name);
     }
-    addOtherDriverEntry("pl2303", "ttyUSB0");
+    addEntry("pl2303", "ttyUSB0");
     EXPECT_EQ(pathOf(0), "/dev/ttyUSB2");
     EXPECT_EQ(pathOf(1), "/dev/ttyUSB7");
     EXPECT_EQ(pathOf(2), "/dev/ttyUSB10");
@@ -82,10 +76,10 @@ TEST_F(ConverterDiscovery, IgnoresEntriesThatAreNotPorts)
     for (const char* name :
          {"bind", "unbind", "new_id", "module", "ttyUSB", "ttyUSBx", "ttyUSB3a", "ttyS0", "1-1:1.0",
           "ttyUSB01", "ttyUSB007", "ttyUSB-1", "ttyUSB+4", "ttyUSB 4", "ttyUSB1234567890"}) {
-        addFtdiEntry(name);
+        addEntry("ftdi_sio", name);
     }
     EXPECT_EQ(pathOf(0), "");
-    addFtdiEntry("ttyUSB4");
+    addEntry("ftdi_sio", "ttyUSB4");
     EXPECT_EQ(pathOf(0), "/dev/ttyUSB4");
     EXPECT_EQ(converterPath((root_ / "sys").string(), "/elsewhere/dev", 0),
               "/elsewhere/dev/ttyUSB4");

@@ -6,14 +6,15 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <linux/capability.h>
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
-#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/syscall.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -205,20 +206,10 @@ TEST_F(PseudoTerminalPort, SetsTheFramingAskedAndRefusesOthers)
 // kernel lets only CAP_SYS_ADMIN through (tty_reopen), whatever the uid.
 bool mayOpenAnExclusiveTerminal()
 {
-    FILE* status = fopen("/proc/self/status", "r");
-    if (status == nullptr) {
-        return false;
-    }
-    char line[256];
-    unsigned long long effective = 0;
-    while (fgets(line, sizeof line, status) != nullptr) {
-        if (sscanf(line, "CapEff: %llx", &effective) == 1) {
-            break;
-        }
-    }
-    fclose(status);
-    const int capSysAdmin = 21;
-    return (effective >> capSysAdmin) & 1u;
+    __user_cap_header_struct header = {_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct capabilities[_LINUX_CAPABILITY_U32S_3] = {};
+    return syscall(SYS_capget, &header, capabilities) == 0 &&
+           (capabilities[0].effective & (1u << CAP_SYS_ADMIN)) != 0;
 }
 
 TEST_F(PseudoTerminalPort, IsHeldByOneProgramAtATime)
